@@ -1,0 +1,2 @@
+// The maker's outside runtime functions.
+#include "nxrtl/nxrtl.h"

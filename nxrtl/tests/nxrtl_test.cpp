@@ -1,0 +1,4 @@
+// Tests of the outside runtime functions.
+#include <gtest/gtest.h>
+
+#include "nxrtl/nxrtl.h"

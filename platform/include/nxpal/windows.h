@@ -1,0 +1,9 @@
+// The whole platform layer in one include, in place of <windows.h>.
+#pragma once
+
+#include "errors.h"
+#include "guid.h"
+#include "sync.h"
+#include "text.h"
+#include "thread.h"
+#include "types.h"

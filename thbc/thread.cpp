@@ -1,0 +1,2 @@
+// Worker thread base class.
+#include "thbc/thbc.h"
