@@ -1,2 +1,0 @@
-// The maker's outside runtime functions.
-#include "nxrtl/nxrtl.h"
