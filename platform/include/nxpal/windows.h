@@ -3,6 +3,7 @@
 
 #include "errors.h"
 #include "guid.h"
+#include "msgbox.h"
 #include "registry.h"
 #include "sync.h"
 #include "text.h"
