@@ -1,10 +1,12 @@
 // The whole platform layer in one include, in place of <windows.h>.
 #pragma once
 
+#include "com.h"
 #include "errors.h"
 #include "guid.h"
 #include "msgbox.h"
 #include "registry.h"
+#include "resource.h"
 #include "sync.h"
 #include "text.h"
 #include "thread.h"
