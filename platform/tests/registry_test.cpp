@@ -741,8 +741,14 @@ TEST_F(Registry, ReadOnlyHiveCanBeReadButNotChanged) {
   HKEY k = Create(HKEY_LOCAL_MACHINE, u"Software\\Veltrak\\DataProviders");
   ASSERT_EQ(SetDword(k, u"v", 42), ERROR_SUCCESS);
   Create(k, u"child");
-  RegCloseKey(k);
+  for (HKEY h : open_) RegCloseKey(h);
   open_.clear();
+  // Let this process close the hive (it follows NX_REGISTRY_DIR elsewhere), so the reader
+  // is the only one with the file open: no journal or shared-memory files are left around.
+  setenv("NX_REGISTRY_DIR", (dir_ + "/elsewhere").c_str(), 1);
+  HKEY none = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"x", 0, KEY_READ, &none), ERROR_FILE_NOT_FOUND);
+  setenv("NX_REGISTRY_DIR", dir_.c_str(), 1);
   const std::string db = dir_ + "/machine.db";
   ASSERT_EQ(chmod(dir_.c_str(), 0755), 0);
   ASSERT_EQ(chmod(db.c_str(), 0644), 0);
