@@ -7,6 +7,8 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "com_test_server.h"
 #include "nxpal/windows.h"
@@ -328,6 +330,24 @@ TEST_F(CoCreateInstanceTest, CreatesObjectsOfARegisteredServer) {
   b->Release();
   EXPECT_EQ(a->LiveObjects(), 1);
   a->Release();
+}
+
+TEST_F(CoCreateInstanceTest, ConcurrentCreationsShareOneLoad) {
+  Register(CLSID_TestCounter, NX_TEST_COMSERVER);
+  constexpr int kThreads = 4;
+  HRESULT results[kThreads];
+  ITestCounter* objects[kThreads] = {};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([&, t] {
+      results[t] = CoCreateInstance(CLSID_TestCounter, nullptr, CLSCTX_INPROC_SERVER, IID_ITestCounter,
+                                    reinterpret_cast<void**>(&objects[t]));
+    });
+  for (auto& th : threads) th.join();
+  for (int t = 0; t < kThreads; ++t) ASSERT_EQ(results[t], S_OK) << t;
+  // All objects come from one copy of the server: they count each other.
+  EXPECT_EQ(objects[0]->LiveObjects(), kThreads);
+  for (ITestCounter* o : objects) o->Release();
 }
 
 TEST_F(CoCreateInstanceTest, ServerFailuresPassThrough) {

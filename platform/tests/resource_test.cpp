@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "nxpal/windows.h"
@@ -310,6 +311,31 @@ TEST_F(ResourceTest, SharedIconsLiveWithTheirModule) {
   ASSERT_EQ(px.size(), 256u);
   EXPECT_EQ(px[0], kRed);
   EXPECT_TRUE(DestroyIcon(own));
+}
+
+// Threads that race for the same shared icon all get the one handle, and strings load
+// meanwhile.
+TEST_F(ResourceTest, SharedIconsUnderConcurrentLoads) {
+  constexpr int kThreads = 4;
+  HICON got[kThreads] = {};
+  int lengths[kThreads] = {};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([&, t] {
+      got[t] = static_cast<HICON>(LoadImageW(module_, MAKEINTRESOURCEW(128), IMAGE_ICON, 24, 24, LR_SHARED));
+      WCHAR buf[64];
+      lengths[t] = LoadStringW(module_, 1, buf, 64);
+    });
+  for (auto& th : threads) th.join();
+  ASSERT_NE(got[0], nullptr);
+  for (int t = 0; t < kThreads; ++t) {
+    EXPECT_EQ(got[t], got[0]);
+    EXPECT_EQ(lengths[t], 21);
+  }
+  // A shared icon of another size is another icon.
+  HICON other = static_cast<HICON>(LoadImageW(module_, MAKEINTRESOURCEW(128), IMAGE_ICON, 16, 16, LR_SHARED));
+  ASSERT_NE(other, nullptr);
+  EXPECT_NE(other, got[0]);
 }
 
 TEST(ResourceRegistrationTest, RefusesBadTablesAndStrangers) {
