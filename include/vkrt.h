@@ -1,0 +1,5 @@
+// Public header of the runtime library vkrt: every exported family in one include.
+// Each family declares its functions and records in a header of its own under vkrt/.
+#pragma once
+
+#include "vkrt/base.h"
