@@ -2,6 +2,8 @@
 // tells the caller whether it may delete the parent.
 #include <gtest/gtest.h>
 
+#include "nxtest/temp.h"
+
 #include <unistd.h>
 
 #include <filesystem>
@@ -14,16 +16,10 @@ namespace {
 class RegCleanup : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/nxrtl-reg-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    setenv("NX_REGISTRY_DIR", dir_.c_str(), 1);
     root_ = Create(HKEY_LOCAL_MACHINE, u"Software\\Veltrak\\DataProviders");
   }
   void TearDown() override {
     RegCloseKey(root_);
-    unsetenv("NX_REGISTRY_DIR");
-    std::filesystem::remove_all(dir_);
   }
   static HKEY Create(HKEY parent, const std::u16string& path) {
     HKEY k = nullptr;
@@ -51,7 +47,7 @@ class RegCleanup : public ::testing::Test {
       AddValues(root_, p);
   }
 
-  std::string dir_;
+  nxtest::TempRegistry registry_;
   HKEY root_ = nullptr;
 };
 

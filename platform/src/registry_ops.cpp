@@ -141,6 +141,23 @@ LONG Guard(F&& f) {
   }
 }
 
+// Runs op(tx, key) on the key behind hkey in one transaction of the given mode, after
+// checking that the handle grants `right` (0: no right needed).
+template <typename F>
+LONG OnKey(HKEY hkey, REGSAM right, Txn::Mode mode, bool create, F&& op) {
+  return Guard([&]() -> LONG {
+    KeyRef r;
+    if (LONG rc = Resolve(hkey, &r)) return rc;
+    if (right && !(r.access & right)) return ERROR_ACCESS_DENIED;
+    Txn tx(*r.hive, mode);
+    if (LONG rc = tx.Begin()) return rc;
+    int64_t key = 0;
+    if (LONG rc = Locate(tx, r, create, &key)) return rc;
+    if (LONG rc = op(tx, key)) return rc;
+    return tx.Commit();
+  });
+}
+
 }  // namespace
 
 LONG OpenKey(HKEY parent, std::u16string_view subKey, REGSAM sam, HKEY* result) {
@@ -208,85 +225,45 @@ LONG CreateKey(HKEY parent, std::u16string_view subKey, DWORD /*options*/, REGSA
 }
 
 LONG SetValue(HKEY hkey, std::u16string_view name, DWORD type, const BYTE* data, DWORD cb) {
-  return Guard([&]() -> LONG {
-    KeyRef r;
-    if (LONG rc = Resolve(hkey, &r)) return rc;
-    if (name.size() > kMaxValueNameLen) return ERROR_INVALID_PARAMETER;
-    if (!(r.access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
-    Txn tx(*r.hive, Txn::Mode::Create);
-    if (LONG rc = tx.Begin()) return rc;
-    int64_t key = 0;
-    if (LONG rc = Locate(tx, r, true, &key)) return rc;
-    if (LONG rc = tx.SetValue(key, name, type, data, cb)) return rc;
-    return tx.Commit();
+  if (name.size() > kMaxValueNameLen) return ERROR_INVALID_PARAMETER;
+  return OnKey(hkey, KEY_SET_VALUE, Txn::Mode::Create, true, [&](Txn& tx, int64_t key) -> LONG {
+    return tx.SetValue(key, name, type, data, cb);
   });
 }
 
 LONG QueryValue(HKEY hkey, std::u16string_view name, Value* out) {
-  return Guard([&]() -> LONG {
-    KeyRef r;
-    if (LONG rc = Resolve(hkey, &r)) return rc;
-    if (!(r.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
-    Txn tx(*r.hive, Txn::Mode::Read);
-    if (LONG rc = tx.Begin()) return rc;
-    int64_t key = 0;
-    if (LONG rc = Locate(tx, r, false, &key)) return rc;
-    if (LONG rc = tx.GetValue(key, name, out)) return rc;
-    return tx.Commit();
+  return OnKey(hkey, KEY_QUERY_VALUE, Txn::Mode::Read, false, [&](Txn& tx, int64_t key) -> LONG {
+    return tx.GetValue(key, name, out);
   });
 }
 
 LONG EnumKey(HKEY hkey, DWORD index, std::u16string* name, int64_t* written) {
-  return Guard([&]() -> LONG {
-    KeyRef r;
-    if (LONG rc = Resolve(hkey, &r)) return rc;
-    if (!(r.access & KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
-    Txn tx(*r.hive, Txn::Mode::Read);
-    if (LONG rc = tx.Begin()) return rc;
-    int64_t key = 0;
-    if (LONG rc = Locate(tx, r, false, &key)) return rc;
-    if (LONG rc = tx.NthChild(key, index, name, written)) return rc;
-    return tx.Commit();
+  return OnKey(hkey, KEY_ENUMERATE_SUB_KEYS, Txn::Mode::Read, false, [&](Txn& tx, int64_t key) -> LONG {
+    return tx.NthChild(key, index, name, written);
   });
 }
 
 LONG EnumValue(HKEY hkey, DWORD index, Value* out) {
-  return Guard([&]() -> LONG {
-    KeyRef r;
-    if (LONG rc = Resolve(hkey, &r)) return rc;
-    if (!(r.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
-    Txn tx(*r.hive, Txn::Mode::Read);
-    if (LONG rc = tx.Begin()) return rc;
-    int64_t key = 0;
-    if (LONG rc = Locate(tx, r, false, &key)) return rc;
-    if (LONG rc = tx.NthValue(key, index, out)) return rc;
-    return tx.Commit();
+  return OnKey(hkey, KEY_QUERY_VALUE, Txn::Mode::Read, false, [&](Txn& tx, int64_t key) -> LONG {
+    return tx.NthValue(key, index, out);
   });
 }
 
 LONG QueryInfo(HKEY hkey, bool utf8, KeyInfo* info) {
-  return Guard([&]() -> LONG {
-    KeyRef r;
-    if (LONG rc = Resolve(hkey, &r)) return rc;
-    if (!(r.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
-    Txn tx(*r.hive, Txn::Mode::Read);
-    if (LONG rc = tx.Begin()) return rc;
-    int64_t key = 0;
-    if (LONG rc = Locate(tx, r, false, &key)) return rc;
+  return OnKey(hkey, KEY_QUERY_VALUE, Txn::Mode::Read, false, [&](Txn& tx, int64_t key) -> LONG {
     if (LONG rc = tx.Info(key, info)) return rc;
-    if (utf8) {
-      std::vector<std::u16string> names;
-      std::vector<Value> values;
-      if (LONG rc = tx.ListChildren(key, &names)) return rc;
-      if (LONG rc = tx.ListValues(key, &values)) return rc;
-      info->maxSubKeyLen = info->maxValueNameLen = info->maxValueLen = 0;
-      for (auto& n : names) info->maxSubKeyLen = std::max<DWORD>(info->maxSubKeyLen, Utf16ToUtf8(n).size());
-      for (auto& v : values) {
-        info->maxValueNameLen = std::max<DWORD>(info->maxValueNameLen, Utf16ToUtf8(v.name).size());
-        info->maxValueLen = std::max<DWORD>(info->maxValueLen, DataToUtf8(v.type, v.data).size());
-      }
+    if (!utf8) return ERROR_SUCCESS;
+    std::vector<std::u16string> names;
+    std::vector<Value> values;
+    if (LONG rc = tx.ListChildren(key, &names)) return rc;
+    if (LONG rc = tx.ListValues(key, &values)) return rc;
+    info->maxSubKeyLen = info->maxValueNameLen = info->maxValueLen = 0;
+    for (auto& n : names) info->maxSubKeyLen = std::max<DWORD>(info->maxSubKeyLen, Utf16ToUtf8(n).size());
+    for (auto& v : values) {
+      info->maxValueNameLen = std::max<DWORD>(info->maxValueNameLen, Utf16ToUtf8(v.name).size());
+      info->maxValueLen = std::max<DWORD>(info->maxValueLen, DataToUtf8(v.type, v.data).size());
     }
-    return tx.Commit();
+    return ERROR_SUCCESS;
   });
 }
 
@@ -318,16 +295,8 @@ LONG DeleteKey(HKEY hkey, std::u16string_view subKey) {
 }
 
 LONG DeleteValue(HKEY hkey, std::u16string_view name) {
-  return Guard([&]() -> LONG {
-    KeyRef r;
-    if (LONG rc = Resolve(hkey, &r)) return rc;
-    if (!(r.access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
-    Txn tx(*r.hive, Txn::Mode::Change);
-    if (LONG rc = tx.Begin()) return rc;
-    int64_t key = 0;
-    if (LONG rc = Locate(tx, r, false, &key)) return rc;
-    if (LONG rc = tx.DeleteValue(key, name)) return rc;
-    return tx.Commit();
+  return OnKey(hkey, KEY_SET_VALUE, Txn::Mode::Change, false, [&](Txn& tx, int64_t key) -> LONG {
+    return tx.DeleteValue(key, name);
   });
 }
 

@@ -1,6 +1,8 @@
 // COM basics: the task allocator, PROPVARIANT clearing and copying, and CoCreateInstance
 // of a test server registered in a temporary registry, with each of its failures.
 #include <gtest/gtest.h>
+
+#include "nxtest/temp.h"
 #include <stdlib.h>
 
 #include <atomic>
@@ -273,17 +275,6 @@ std::u16string KeyOf(REFCLSID clsid) {
 // Each test gets an empty registry of its own in a temporary folder.
 class CoCreateInstanceTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/nxpal_com_test.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    setenv("NX_REGISTRY_DIR", dir_.c_str(), 1);
-  }
-  void TearDown() override {
-    unsetenv("NX_REGISTRY_DIR");
-    std::filesystem::remove_all(dir_);
-  }
-
   // Writes the server of a class; a null path creates the key without a default value.
   static void Register(REFCLSID clsid, const char* path) {
     HKEY key = nullptr;
@@ -305,7 +296,7 @@ class CoCreateInstanceTest : public ::testing::Test {
     return CoCreateInstance(clsid, outer, ctx, riid, ppv);
   }
 
-  std::string dir_;
+  nxtest::TempRegistry registry_;
 };
 
 TEST_F(CoCreateInstanceTest, CreatesObjectsOfARegisteredServer) {

@@ -19,6 +19,8 @@
 
 #include <gtest/gtest.h>
 
+#include "nxtest/temp.h"
+
 #include "nxpal/registry.h"
 #include "nxpal/text.h"
 
@@ -41,16 +43,8 @@ Bytes WideBytes(std::u16string_view s, bool withNull) {
 // Each test gets its own hive folder.
 class Registry : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/nxpal-reg-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    setenv("NX_REGISTRY_DIR", dir_.c_str(), 1);
-  }
   void TearDown() override {
     for (HKEY k : open_) RegCloseKey(k);
-    unsetenv("NX_REGISTRY_DIR");
-    std::filesystem::remove_all(dir_);
   }
 
   HKEY Create(HKEY root, std::u16string_view path, REGSAM sam = KEY_ALL_ACCESS) {
@@ -109,7 +103,8 @@ class Registry : public ::testing::Test {
     return names;
   }
 
-  std::string dir_;
+  nxtest::TempRegistry registry_;
+  const std::string dir_ = registry_.Dir();
   std::vector<HKEY> open_;
 };
 

@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include "nxtest/temp.h"
+
 #include "nxpal/registry.h"
 #include "nxpal/text.h"
 
@@ -35,14 +37,6 @@ class Nxreg : public ::testing::TestWithParam<const char*> {
     ASSERT_NE(bin, nullptr) << "NX_TEST_BIN_DIR is set by ctest";
     tool_ = std::string(bin) + "/nxreg";
     ASSERT_TRUE(std::filesystem::exists(tool_));
-    char tmpl[] = "/tmp/nxreg-test-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    setenv("NX_REGISTRY_DIR", dir_.c_str(), 1);
-  }
-  void TearDown() override {
-    unsetenv("NX_REGISTRY_DIR");
-    std::filesystem::remove_all(dir_);
   }
 
   // Runs nxreg with stdin from /dev/null (so it cannot be asked anything).
@@ -101,7 +95,9 @@ class Nxreg : public ::testing::TestWithParam<const char*> {
     return rc;
   }
 
-  std::string tool_, dir_;
+  std::string tool_;
+  nxtest::TempRegistry registry_;
+  const std::string dir_ = registry_.Dir();
 };
 
 std::string Utf16Bytes(std::u16string_view s) { return std::string(reinterpret_cast<const char*>(s.data()), s.size() * 2); }
