@@ -70,6 +70,8 @@ using HICON = HICON__*;
 using HCURSOR = HICON;
 struct HMENU__;
 using HMENU = HMENU__*;
+struct HIMAGELIST__;
+using HIMAGELIST = HIMAGELIST__*;
 // A module handle is the load address of the shared object or program.
 struct HINSTANCE__;
 using HINSTANCE = HINSTANCE__*;
