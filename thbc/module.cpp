@@ -1,0 +1,44 @@
+// Load and unload of thbc: at load it records its module handle and obtains the COM
+// task allocator, without which the library refuses to load; at unload it releases it.
+#include "internal.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace thbc {
+namespace {
+
+struct ModuleState {
+  ModuleState() {
+    module = NxThisModule();
+    if (CoGetMalloc(MEMCTX_TASK, &allocator) != S_OK) {
+      // A library that cannot initialise stops the process that loads it, as the
+      // loader does with a failed load-time import.
+      std::fputs("libthbc: the COM task allocator cannot be obtained\n", stderr);
+      _exit(127);
+    }
+  }
+  ~ModuleState() {
+    if (allocator) allocator->Release();
+    allocator = nullptr;
+  }
+  HMODULE module = nullptr;
+  IMalloc* allocator = nullptr;
+};
+
+// Built on first use so that other static initialisers of the library may use it.
+ModuleState& State() {
+  static ModuleState state;
+  return state;
+}
+
+// Makes sure the state exists as soon as the library is loaded.
+[[maybe_unused]] const bool g_started = (State(), true);
+
+}  // namespace
+
+HMODULE Module() { return State().module; }
+IMalloc* TaskAllocator() { return State().allocator; }
+
+}  // namespace thbc
