@@ -18,6 +18,16 @@ HRESULT QueryOneInterface(IUnknown* self, REFIID riid, REFIID own, void** ppvObj
 
 }  // namespace thbc
 
+namespace {
+
+// Whether id lies in first..last, modulo 2^16, so that the empty range (last =
+// first - 1) has no ids.
+bool InRange(USHORT first, USHORT last, USHORT id) {
+  return static_cast<USHORT>(id - first) < static_cast<USHORT>(last - first + 1);
+}
+
+}  // namespace
+
 // ---- NXClsObj ----------------------------------------------------------------------------
 
 NXClsObj::NXClsObj(ULONG* objectCount, ULONG* lockCount)
@@ -124,13 +134,6 @@ NXContextMenuHolder::~NXContextMenuHolder() {
 
 HRESULT NXContextMenuHolder::Status() { return m_hrStatus; }
 
-bool NXContextMenuHolder::Owns(USHORT id) const {
-  // Modulo 2^16, so that a range may end past 0xFFFF and the empty range (last =
-  // first - 1) has no ids.
-  const USHORT count = static_cast<USHORT>(m_idLast - m_idFirst + 1);
-  return m_pMenu && static_cast<USHORT>(id - m_idFirst) < count;
-}
-
 HRESULT NXContextMenuHolder::InitMenu(HMENU menu, USHORT firstId, USHORT lastId, UINT flags) {
   USHORT used = 0;
   HRESULT hr = S_OK;
@@ -157,14 +160,14 @@ HRESULT NXContextMenuHolder::InitMenu(HMENU menu, USHORT firstId, USHORT lastId,
 }
 
 HRESULT NXContextMenuHolder::GetTipText(USHORT id, WCHAR* buffer, UINT capacity) {
-  if (Owns(id))
+  if (m_pMenu && InRange(m_idFirst, m_idLast, id))
     return m_pMenu->GetCommandString(static_cast<USHORT>(id - m_idFirst), GCS_HELPTEXTW, nullptr,
                                      reinterpret_cast<CHAR*>(buffer), capacity);
   return m_pNext ? m_pNext->GetTipText(id, buffer, capacity) : E_INVALIDARG;
 }
 
 HRESULT NXContextMenuHolder::Command(HWND window, USHORT id) {
-  if (Owns(id)) {
+  if (m_pMenu && InRange(m_idFirst, m_idLast, id)) {
     CMINVOKECOMMANDINFO info{};
     info.cbSize = sizeof(info);
     info.hwnd = window;

@@ -10,6 +10,30 @@ HRESULT CheckSize(const NXCFGPARAMHDR* param, size_t minimum) {
   return param->cbSize < minimum ? E_INVALIDARG : S_OK;
 }
 
+// The hooks of one direction (get or set), called through the virtual table.
+struct ParamHooks {
+  HRESULT (NXPropSet::*main)(NXCFGPARAMHDR*, NXPROPTREEITEM*);
+  HRESULT (NXPropSet::*ss)(NXCFGSSPARAM*, NXPROPTREEITEM*);
+  HRESULT (NXPropSet::*integer)(NXCFGINTPARAM*, NXPROPTREEITEM*);
+};
+
+// GetParameter and SetParameter: the main part first if the record carries one, then,
+// unless that answered anything but S_OK, the typed part if one follows.
+HRESULT DispatchParameter(NXPropSet* self, NXCFGPARAMHDR* param, const ParamHooks& hooks) {
+  if (!param) return E_INVALIDARG;
+  NXPROPTREEITEM* item = param->pItem;
+  HRESULT hr = (param->dwFlags & NXCFG_MAINPART) ? (self->*hooks.main)(param, item) : S_OK;
+  if (hr != S_OK || !(param->dwFlags & NXCFG_TYPEDPART)) return hr;
+  switch (NxCfgType(param->dwFlags)) {
+    case NXCFG_TYPE_INT:
+      return (self->*hooks.integer)(reinterpret_cast<NXCFGINTPARAM*>(param), item);
+    case NXCFG_TYPE_SS:
+      return (self->*hooks.ss)(reinterpret_cast<NXCFGSSPARAM*>(param), item);
+    default:
+      return E_INVALIDARG;
+  }
+}
+
 }  // namespace
 
 NXPropSet::NXPropSet(NXPROPTREEITEM* items, int count)
@@ -74,27 +98,12 @@ HRESULT NXPropSet::uInitUI(DWORD parent, NXPROPTREEITEM* items, DWORD count) {
   return hr;
 }
 
-HRESULT NXPropSet::GetParameter(NXCFGPARAMHDR* param) { return DispatchParameter(param, false); }
-HRESULT NXPropSet::SetParameter(NXCFGPARAMHDR* param) { return DispatchParameter(param, true); }
+HRESULT NXPropSet::GetParameter(NXCFGPARAMHDR* param) {
+  return DispatchParameter(this, param, {&NXPropSet::uGetMainParam, &NXPropSet::uGetSSParam, &NXPropSet::uGetIntParam});
+}
 
-HRESULT NXPropSet::DispatchParameter(NXCFGPARAMHDR* param, bool set) {
-  if (!param) return E_INVALIDARG;
-  NXPROPTREEITEM* item = param->pItem;
-  HRESULT hr = S_OK;
-  if (param->dwFlags & NXCFG_MAINPART) hr = set ? uSetMainParam(param, item) : uGetMainParam(param, item);
-  if (hr != S_OK || !(param->dwFlags & NXCFG_TYPEDPART)) return hr;
-  switch (NxCfgType(param->dwFlags)) {
-    case NXCFG_TYPE_INT: {
-      auto* typed = reinterpret_cast<NXCFGINTPARAM*>(param);
-      return set ? uSetIntParam(typed, item) : uGetIntParam(typed, item);
-    }
-    case NXCFG_TYPE_SS: {
-      auto* typed = reinterpret_cast<NXCFGSSPARAM*>(param);
-      return set ? uSetSSParam(typed, item) : uGetSSParam(typed, item);
-    }
-    default:
-      return E_INVALIDARG;
-  }
+HRESULT NXPropSet::SetParameter(NXCFGPARAMHDR* param) {
+  return DispatchParameter(this, param, {&NXPropSet::uSetMainParam, &NXPropSet::uSetSSParam, &NXPropSet::uSetIntParam});
 }
 
 HRESULT NXPropSet::GetImageList(int, HIMAGELIST* list) {

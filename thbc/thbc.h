@@ -152,9 +152,6 @@ class NX_EXPORT NXContextMenuHolder {
   NXContextMenuHolder* m_pPrev;  // newer neighbour, null at the head
   NXContextMenuHolder* m_pNext;  // older neighbour
   NXContextMenuHolder** m_ppHead;  // the owner's head variable, or null
-
- private:
-  bool Owns(USHORT id) const;
 };
 
 // ---- Property set -------------------------------------------------------------------------
@@ -328,8 +325,4 @@ class NX_EXPORT NXPropSet : public INXPropertySet {
   HRESULT m_hrStatus;
   NXPROPTREEITEM* m_pItems;  // the top level
   int m_nItems;
-
- private:
-  // GetParameter (set false) and SetParameter (set true) with their hooks.
-  HRESULT DispatchParameter(NXCFGPARAMHDR* param, bool set);
 };
