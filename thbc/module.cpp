@@ -27,18 +27,13 @@ struct ModuleState {
   IMalloc* allocator = nullptr;
 };
 
-// Built on first use so that other static initialisers of the library may use it.
-ModuleState& State() {
-  static ModuleState state;
-  return state;
-}
-
-// Makes sure the state exists as soon as the library is loaded.
-[[maybe_unused]] const bool g_started = (State(), true);
+// Constructed when the library is loaded, destroyed when it is unloaded. Nothing in the
+// library uses it from a static initialiser.
+ModuleState g_state;
 
 }  // namespace
 
-HMODULE Module() { return State().module; }
-IMalloc* TaskAllocator() { return State().allocator; }
+HMODULE Module() { return g_state.module; }
+IMalloc* TaskAllocator() { return g_state.allocator; }
 
 }  // namespace thbc
