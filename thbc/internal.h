@@ -1,6 +1,5 @@
-// Internal declarations shared by thbc's sources: the library's state (its own module
-// handle, named in the property set's string answers, and the COM task allocator) and
-// the common QueryInterface of its COM classes.
+// Internal declarations shared by thbc's sources: the library's own module handle (named
+// in the property set's string answers) and the common QueryInterface of its COM classes.
 #pragma once
 
 #include "nxpal/windows.h"
@@ -9,7 +8,6 @@ namespace thbc {
 
 // Set while the library is loaded (module.cpp).
 HMODULE Module();
-IMalloc* TaskAllocator();
 
 // QueryInterface of an object that answers IUnknown and one interface of its own, both
 // at the address self (single inheritance) (comhelpers.cpp).

@@ -1,5 +1,6 @@
 // Load and unload of thbc: at load it records its module handle and obtains the COM
-// task allocator, without which the library refuses to load; at unload it releases it.
+// task allocator, which it holds while loaded (without one the library refuses to
+// load); at unload it releases it.
 #include "internal.h"
 
 #include <unistd.h>
@@ -34,6 +35,5 @@ ModuleState g_state;
 }  // namespace
 
 HMODULE Module() { return g_state.module; }
-IMalloc* TaskAllocator() { return g_state.allocator; }
 
 }  // namespace thbc
