@@ -4,6 +4,7 @@
 #include "com.h"
 #include "errors.h"
 #include "guid.h"
+#include "memprobe.h"
 #include "menu.h"
 #include "msgbox.h"
 #include "registry.h"

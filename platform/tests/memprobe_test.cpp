@@ -1,0 +1,57 @@
+// IsBadReadPtr on readable memory, guard pages, unmapped pages and ranges that cross
+// from one to the other.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <memory>
+
+#include <gtest/gtest.h>
+
+#include "nxpal/windows.h"
+
+namespace {
+
+// Two adjacent pages: the first readable, the second without access.
+class GuardedPages : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    page_ = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    void* p = mmap(nullptr, 2 * page_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(p, MAP_FAILED);
+    base_ = static_cast<char*>(p);
+    ASSERT_EQ(mprotect(base_ + page_, page_, PROT_NONE), 0);
+  }
+  void TearDown() override { munmap(base_, 2 * page_); }
+  size_t page_ = 0;
+  char* base_ = nullptr;
+};
+
+TEST(MemProbe, ReadableMemoryAndTrivialRanges) {
+  int onStack[16] = {};
+  EXPECT_FALSE(IsBadReadPtr(onStack, sizeof onStack));
+  auto heap = std::make_unique<char[]>(100000);  // spans several pages
+  EXPECT_FALSE(IsBadReadPtr(heap.get(), 100000));
+  EXPECT_FALSE(IsBadReadPtr(nullptr, 0)) << "an empty range is always readable";
+  EXPECT_TRUE(IsBadReadPtr(nullptr, 1));
+  EXPECT_TRUE(IsBadReadPtr(reinterpret_cast<void*>(16), 4)) << "the first page is never mapped";
+  EXPECT_TRUE(IsBadReadPtr(onStack, ~static_cast<UINT_PTR>(0))) << "a range that wraps around";
+}
+
+TEST_F(GuardedPages, PagesWithoutAccessAreRefused) {
+  EXPECT_FALSE(IsBadReadPtr(base_, page_));
+  EXPECT_FALSE(IsBadReadPtr(base_ + page_ - 32, 32)) << "ends on the last readable byte";
+  EXPECT_TRUE(IsBadReadPtr(base_ + page_ - 32, 33)) << "one byte into the guard page";
+  EXPECT_TRUE(IsBadReadPtr(base_ + page_ + 100, 1));
+  EXPECT_TRUE(IsBadReadPtr(base_, 2 * page_));
+}
+
+TEST_F(GuardedPages, UnmappedPagesAreRefused) {
+  ASSERT_EQ(munmap(base_ + page_, page_), 0);
+  EXPECT_TRUE(IsBadReadPtr(base_ + page_, 8));
+  EXPECT_FALSE(IsBadReadPtr(base_, 8));
+  // Leave a mapping behind for TearDown to remove.
+  ASSERT_EQ(mmap(base_ + page_, page_, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0),
+            static_cast<void*>(base_ + page_));
+}
+
+}  // namespace
