@@ -3,3 +3,7 @@
 #pragma once
 
 #include "vkrt/base.h"
+#include "vkrt/bitflags.h"
+#include "vkrt/dataclass.h"
+#include "vkrt/providers.h"
+#include "vkrt/setupsvr.h"
