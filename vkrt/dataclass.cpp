@@ -251,18 +251,18 @@ HRESULT LoadHandlers(const GUID& dataClass) {
 // once: reported as not found (the search is bounded to one load per call).
 constexpr HRESULT kClassNotDescribed = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
 
+// The lock is held from the first walk through the load to the second walk, so that a
+// vkFreeDataClassHandlers on another thread cannot empty the cache between the load
+// and its use and make a registered class look unknown.
 template <typename Info>
 HRESULT GetClassInfo(const GUID& dataClass, Info* info) {
   if (const BuiltInClass* row = FindBuiltIn(dataClass)) return FillBuiltIn(*row, info);
-  for (bool loaded = false;; loaded = true) {
-    {
-      CacheLock lock;
-      VKDATACLASSREQUEST request{};
-      if (AskCachedHandlers(dataClass, &request) == S_OK) return FillFromRequest(request, info);
-    }
-    if (loaded) return kClassNotDescribed;
-    if (HRESULT hr = LoadHandlers(dataClass); FAILED(hr)) return hr;
-  }
+  CacheLock lock;
+  VKDATACLASSREQUEST request{};
+  if (AskCachedHandlers(dataClass, &request) == S_OK) return FillFromRequest(request, info);
+  if (HRESULT hr = LoadHandlers(dataClass); FAILED(hr)) return hr;
+  if (AskCachedHandlers(dataClass, &request) == S_OK) return FillFromRequest(request, info);
+  return kClassNotDescribed;
 }
 
 // ---- removing a handler's registrations -------------------------------------------------

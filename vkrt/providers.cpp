@@ -86,7 +86,7 @@ HRESULT LayOut(const ProviderData& data, typename Record<Ch>::Info** block, DWOR
   auto putString = [&](const std::string& raw) -> Ch* {
     size_t n = StoredBytes<Ch>(raw);
     if (n == 0) return nullptr;
-    std::memcpy(cursor, raw.data(), std::min(n, raw.size()));
+    std::memcpy(cursor, raw.data(), raw.size() / sizeof(Ch) * sizeof(Ch));  // whole characters only
     Ch* s = reinterpret_cast<Ch*>(cursor);
     cursor += n;
     return s;
