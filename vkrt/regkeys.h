@@ -121,17 +121,16 @@ struct Text<WCHAR> {
 };
 
 // Reads a value as stored into `out` (its bytes). ERROR_FILE_NOT_FOUND when absent.
+// Short values take one registry call; a longer one (or one that grows meanwhile) is
+// read again with the size the registry reported.
 template <typename Ch>
 LONG ReadValueBytes(HKEY key, LPCWSTR name, std::string* out) {
-  // The value may change between the size query and the read: retry with the new size.
+  DWORD cb = 256;
   for (int attempt = 0; attempt < 4; ++attempt) {
-    DWORD cb = 0;
-    if (LONG rc = Text<Ch>::QueryValue(key, name, nullptr, nullptr, &cb)) return rc;
     out->assign(cb, '\0');
-    DWORD got = cb;
-    LONG rc = Text<Ch>::QueryValue(key, name, nullptr, reinterpret_cast<LPBYTE>(out->data()), &got);
+    LONG rc = Text<Ch>::QueryValue(key, name, nullptr, reinterpret_cast<LPBYTE>(out->data()), &cb);
     if (rc == ERROR_MORE_DATA) continue;
-    if (rc == ERROR_SUCCESS) out->resize(got);
+    if (rc == ERROR_SUCCESS) out->resize(cb);
     return rc;
   }
   return ERROR_MORE_DATA;

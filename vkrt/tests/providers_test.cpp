@@ -139,7 +139,8 @@ TEST_F(ProvidersTest, InformationBlockReadsBackEveryPartInOneAllocation) {
 }
 
 TEST_F(ProvidersTest, AnsiFormsWriteAndReadUtf8) {
-  std::string description = "Регистратор VR-03";
+  std::string description;  // long enough to need a second registry read
+  for (int i = 0; i < 20; ++i) description += "Регистратор VR-03 ";
   std::string name = "Отведения";
   VKDATAPROVIDEROUTPUTA out{kEcg, name.data()};
   VKDATAPROVIDERINFOA info{kProviderA, description.data(), 0, 1, nullptr, &out};
