@@ -1,9 +1,11 @@
 // A data class handler for the tests: an in-process COM server with three handler
 // classes (one that describes two classes, one that knows none, one that always
-// fails), its own string table and icon, and a plain class factory.
+// fails), its own string table and icon, and a class factory on thbc's NXClsObj.
 #include "sample_handler.h"
 
 #include <atomic>
+
+#include "thbc/thbc.h"
 
 namespace {
 
@@ -11,6 +13,9 @@ namespace {
 std::atomic<LONG> g_objects{0};
 std::atomic<LONG> g_created{0};
 std::atomic<LONG> g_describeCalls{0};
+// The server's counts kept by NXClsObj (factories alive, LockServer locks).
+ULONG g_serverObjects = 0;
+ULONG g_serverLocks = 0;
 
 template <typename Interface>
 class RefCounted : public Interface {
@@ -83,9 +88,9 @@ class Handler final : public RefCounted<IDataClassHandler> {
   CLSID clsid_;
 };
 
-class Factory final : public RefCounted<IClassFactory> {
+class Factory final : public NXClsObj {
  public:
-  explicit Factory(const CLSID& clsid) : clsid_(clsid) {}
+  explicit Factory(const CLSID& clsid) : NXClsObj(&g_serverObjects, &g_serverLocks), clsid_(clsid) {}
 
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
     if (!ppv) return E_POINTER;
@@ -96,10 +101,6 @@ class Factory final : public RefCounted<IClassFactory> {
     handler->Release();  // the creation reference; QueryInterface added the caller's
     return hr;
   }
-  HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
-
- protected:
-  const IID& Iid() const override { return IID_IClassFactory; }
 
  private:
   CLSID clsid_;
@@ -112,7 +113,8 @@ HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
   *ppv = nullptr;
   if (rclsid != CLSID_SampleHandler && rclsid != CLSID_SilentHandler && rclsid != CLSID_FailingHandler)
     return CLASS_E_CLASSNOTAVAILABLE;
-  auto* factory = new Factory(rclsid);
+  auto* factory = new Factory(rclsid);  // NXClsObj starts at 0 references
+  factory->AddRef();
   HRESULT hr = factory->QueryInterface(riid, ppv);
   factory->Release();
   return hr;
