@@ -57,8 +57,10 @@ HRESULT vkPropVariantToBitFlags(const PROPVARIANT* pv, DWORD* flags) {
 
 LONG vkGetStringFromRVA(HKEY key, LPCSTR name, LPSTR* buffer) {
   if (!buffer) return ERROR_INVALID_PARAMETER;
-  std::u16string wide = name ? nx::Utf8ToUtf16(name) : std::u16string();
-  return StringFromValue<char>(key, name ? wide.c_str() : nullptr, buffer);
+  return vkrt::NoThrow<LONG>(ERROR_NOT_ENOUGH_MEMORY, [&] {
+    std::u16string wide = name ? nx::Utf8ToUtf16(name) : std::u16string();
+    return StringFromValue<char>(key, name ? wide.c_str() : nullptr, buffer);
+  });
 }
 
 LONG vkGetStringFromRVW(HKEY key, LPCWSTR name, LPWSTR* buffer) {

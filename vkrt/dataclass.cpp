@@ -146,6 +146,9 @@ void EmptyCache() {
 HRESULT AskCachedHandlers(const GUID& dataClass, VKDATACLASSREQUEST* request) {
   if (!g_cache) return S_FALSE;
   std::vector<IDataClassHandler*> handlers;
+  size_t records = 0;
+  for (auto* r = g_cache; r; r = r->next) ++records;
+  handlers.reserve(records);  // may throw: before any reference is taken
   for (auto* r = g_cache; r; r = r->next)
     if (r->handler) {
       r->handler->AddRef();
@@ -308,12 +311,12 @@ LONG CleanupHandlerRecords(const CLSID& handler) {
 
 HRESULT vkGetDataClassInfoA(const GUID* dataClass, VKDATACLASSINFOA* info) {
   if (!dataClass || !info) return E_INVALIDARG;
-  return GetClassInfo(*dataClass, info);
+  return vkrt::NoThrow(E_OUTOFMEMORY, [&] { return GetClassInfo(*dataClass, info); });
 }
 
 HRESULT vkGetDataClassInfoW(const GUID* dataClass, VKDATACLASSINFOW* info) {
   if (!dataClass || !info) return E_INVALIDARG;
-  return GetClassInfo(*dataClass, info);
+  return vkrt::NoThrow(E_OUTOFMEMORY, [&] { return GetClassInfo(*dataClass, info); });
 }
 
 void vkFreeDataClassHandlers() {

@@ -189,11 +189,14 @@ HRESULT ReadProvider(const CLSID& clsid, ProviderData* data) {
   return HRESULT_FROM_WIN32(rc);
 }
 
+// Reading a block: out of memory is told with the Win32 code.
+constexpr HRESULT kNoMemoryForBlock = HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY);
+
 template <typename Ch>
 HRESULT GetInfo(const CLSID& clsid, typename Record<Ch>::Info** info) {
   ProviderData data;
   if (HRESULT hr = ReadProvider<Ch>(clsid, &data); FAILED(hr)) return hr;
-  return LayOut<Ch>(data, info, nullptr, HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY));
+  return LayOut<Ch>(data, info, nullptr, kNoMemoryForBlock);
 }
 
 // ---- registering ----------------------------------------------------------------------------
@@ -319,12 +322,12 @@ HRESULT EnumProviderClass(const GUID& dataClass, BOOL output, VKENUMPROVIDERCLAS
 
 HRESULT vkRegisterDataProviderA(const VKDATAPROVIDERINFOA* info) {
   if (!info || !RecordIsComplete(*info)) return E_INVALIDARG;
-  return Register<char>(*info);
+  return vkrt::NoThrow(E_OUTOFMEMORY, [&] { return Register<char>(*info); });
 }
 
 HRESULT vkRegisterDataProviderW(const VKDATAPROVIDERINFOW* info) {
   if (!info || !RecordIsComplete(*info)) return E_INVALIDARG;
-  return Register<WCHAR>(*info);
+  return vkrt::NoThrow(E_OUTOFMEMORY, [&] { return Register<WCHAR>(*info); });
 }
 
 HRESULT vkUnregisterDataProvider(const CLSID* clsid) {
@@ -335,35 +338,35 @@ HRESULT vkUnregisterDataProvider(const CLSID* clsid) {
 HRESULT vkGetDataProviderInfoA(const CLSID* clsid, VKDATAPROVIDERINFOA** info) {
   if (!clsid || !info) return E_INVALIDARG;
   *info = nullptr;
-  return GetInfo<char>(*clsid, info);
+  return vkrt::NoThrow(kNoMemoryForBlock, [&] { return GetInfo<char>(*clsid, info); });
 }
 
 HRESULT vkGetDataProviderInfoW(const CLSID* clsid, VKDATAPROVIDERINFOW** info) {
   if (!clsid || !info) return E_INVALIDARG;
   *info = nullptr;
-  return GetInfo<WCHAR>(*clsid, info);
+  return vkrt::NoThrow(kNoMemoryForBlock, [&] { return GetInfo<WCHAR>(*clsid, info); });
 }
 
 HRESULT vkCopyDataProviderInfoA(VKDATAPROVIDERINFOA** copy, const VKDATAPROVIDERINFOA* source, DWORD* size) {
   if (!copy || !source || !RecordIsComplete(*source)) return E_INVALIDARG;
   *copy = nullptr;
-  return Copy<char>(*source, copy, size);
+  return vkrt::NoThrow(E_OUTOFMEMORY, [&] { return Copy<char>(*source, copy, size); });
 }
 
 HRESULT vkCopyDataProviderInfoW(VKDATAPROVIDERINFOW** copy, const VKDATAPROVIDERINFOW* source, DWORD* size) {
   if (!copy || !source || !RecordIsComplete(*source)) return E_INVALIDARG;
   *copy = nullptr;
-  return Copy<WCHAR>(*source, copy, size);
+  return vkrt::NoThrow(E_OUTOFMEMORY, [&] { return Copy<WCHAR>(*source, copy, size); });
 }
 
 HRESULT vkEnumDataProvidersA(const GUID* dataClass, VKENUMDATAPROVIDERSPROC proc, LPVOID context) {
   if (!dataClass || !proc) return E_INVALIDARG;
-  return EnumProviders<char>(*dataClass, proc, context);
+  return vkrt::NoThrow(kNoMemoryForBlock, [&] { return EnumProviders<char>(*dataClass, proc, context); });
 }
 
 HRESULT vkEnumDataProvidersW(const GUID* dataClass, VKENUMDATAPROVIDERSPROC proc, LPVOID context) {
   if (!dataClass || !proc) return E_INVALIDARG;
-  return EnumProviders<WCHAR>(*dataClass, proc, context);
+  return vkrt::NoThrow(kNoMemoryForBlock, [&] { return EnumProviders<WCHAR>(*dataClass, proc, context); });
 }
 
 HRESULT vkEnumDataProviderClass(const GUID* dataClass, BOOL output, VKENUMPROVIDERCLASSPROC proc, LPVOID context) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstring>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -22,6 +23,17 @@ inline void* TaskAlloc(SIZE_T cb) {
 inline void TaskFree(void* p) {
   if (!p) return;
   if (IMalloc* m = TaskAllocator()) m->Free(p);
+}
+
+// Runs an exported function's work so that no exception leaves the library: a failed
+// allocation of the C++ library becomes the function's out-of-memory result.
+template <typename R, typename Work>
+R NoThrow(R noMemory, Work work) {
+  try {
+    return work();
+  } catch (const std::bad_alloc&) {
+    return noMemory;
+  }
 }
 
 // ---- registry -------------------------------------------------------------------------

@@ -124,7 +124,7 @@ HRESULT IsInputDeviceServer(WORD inputCount, WORD outputCount, const Output* out
 
 HRESULT vkRegisterDataAsqSetSvrA(const VKDATAASQSETSVRINFOA* info) {
   if (!info || !info->name || !info->description) return E_INVALIDARG;
-  return Register<char>(*info);
+  return vkrt::NoThrow(E_OUTOFMEMORY, [&] { return Register<char>(*info); });
 }
 
 HRESULT vkRegisterDataAsqSetSvrW(const VKDATAASQSETSVRINFOW* info) {
@@ -141,7 +141,7 @@ HRESULT vkEnumDataAsqSetSvrA(VKDATAASQSETSVRINFOA** servers, DWORD* count) {
   if (!servers || !count) return E_INVALIDARG;
   *servers = nullptr;
   *count = 0;
-  return Enumerate<char>(servers, count);
+  return vkrt::NoThrow(HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY), [&] { return Enumerate<char>(servers, count); });
 }
 
 HRESULT vkEnumDataAsqSetSvrW(VKDATAASQSETSVRINFOW** servers, DWORD* count) {
