@@ -1,0 +1,394 @@
+// Compressor and expander of 16-bit sample streams: delta bytes and two-byte absolute
+// codes, read in place from a reader's locked ranges and written in place into a
+// writer's buffers, in caller-sized blocks.
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+
+#include "module.h"
+#include "vkrt/codec.h"
+
+namespace {
+
+// Largest range locked in a reader at once, and the window that ends a call.
+constexpr DWORD kRangeSamples = 32768;
+constexpr DWORD kWindowSamples = 4096;
+// flags bit 0 of both states.
+constexpr BYTE kHeld = 0x01;
+constexpr HRESULT kEnd = HRESULT_FROM_WIN32(ERROR_HANDLE_EOF);
+// Below this many samples a run is not worth the fast loop's set-up.
+constexpr DWORD kMinRun = 8;
+
+}  // namespace
+
+// The compressor's state; the handle is its address. Zero-filled at creation.
+struct VKCOMPRESSOR {
+  SHORT previous;              // the last sample coded; 0 at creation
+  BYTE flags;                  // bit 0: heldByte is still to be written; other bits 0
+  BYTE heldByte;               // second byte of an absolute code that did not fit
+  const SHORT* lockedSamples;  // the range locked in the reader, or null
+  DWORD doneInLock;            // samples of the locked range already coded
+  DWORD windowEnd;             // samples of the locked range the current window reaches to
+  DWORD rangeCount;            // samples in the locked range
+  DWORD total;                 // samples in the stream (GetLength at creation)
+  DWORD position;              // first sample of the locked range; all before it are coded
+  IDataStreamReader* reader;   // the source; null once the last range is finished
+};
+static_assert(offsetof(VKCOMPRESSOR, flags) == 2 && offsetof(VKCOMPRESSOR, heldByte) == 3);
+static_assert(offsetof(VKCOMPRESSOR, lockedSamples) < offsetof(VKCOMPRESSOR, doneInLock) &&
+              offsetof(VKCOMPRESSOR, position) < offsetof(VKCOMPRESSOR, reader));
+
+// The expander's state; the handle is its address. Zero-filled at creation.
+struct VKEXPANDER {
+  SHORT previous;             // the last sample produced; 0 at creation
+  BYTE flags;                 // bit 0: the first byte of an absolute code is held over
+  signed char heldByte;       // that byte, bit 7 replaced by bit 6 (sign-extended 7 bits)
+  SHORT* window;              // the buffer obtained from the writer, or null
+  DWORD doneInWindow;         // samples already written into the window
+  DWORD windowCount;          // samples in the window
+  DWORD total;                // samples to be produced (given at creation)
+  DWORD position;             // index of the first sample of the window
+  IDataStreamWriter* writer;  // the sink; null once the last window is committed
+};
+static_assert(offsetof(VKEXPANDER, flags) == 2 && offsetof(VKEXPANDER, heldByte) == 3);
+static_assert(offsetof(VKEXPANDER, window) < offsetof(VKEXPANDER, doneInWindow) &&
+              offsetof(VKEXPANDER, position) < offsetof(VKEXPANDER, writer));
+
+namespace {
+
+// ---- the byte format ----------------------------------------------------------------------
+
+// Bits 0-6 of a code's first byte as a signed 7-bit number: a delta, or sample bits 8-14
+// with bit 15 equal to bit 14.
+inline int SevenBits(BYTE b) { return static_cast<signed char>(static_cast<BYTE>(b << 1)) >> 1; }
+
+// The sample of an absolute code from its first byte's seven bits and its second byte.
+inline uint16_t Absolute(int high, BYTE low) { return static_cast<uint16_t>((static_cast<unsigned>(high) << 8) | low); }
+
+inline bool FitsDelta(uint16_t delta) { return static_cast<uint16_t>(delta + 64) < 128; }
+
+inline BYTE AbsoluteHigh(uint16_t s) { return static_cast<BYTE>(0x80 | ((s >> 8) & 0x7F)); }
+
+// Codes n samples into out, which has room for at least 2n bytes; returns the end of the
+// bytes written. Every sample writes both candidate bytes and advances by the length of
+// its code, so the loop has no data-dependent branch; the spare byte of a delta is
+// overwritten by the next code, and the last sample is coded exactly so that nothing
+// beyond the written bytes is touched.
+BYTE* CodeRun(const SHORT* src, DWORD n, BYTE* out, SHORT& previous) {
+  if (n == 0) return out;
+  auto prev = static_cast<uint16_t>(previous);
+  for (DWORD i = 0; i + 1 < n; ++i) {
+    auto s = static_cast<uint16_t>(src[i]);
+    auto d = static_cast<uint16_t>(s - prev);
+    bool small = FitsDelta(d);
+    out[0] = small ? static_cast<BYTE>(d & 0x7F) : AbsoluteHigh(s);
+    out[1] = static_cast<BYTE>(s);
+    out += small ? 1 : 2;
+    prev = s;
+  }
+  auto s = static_cast<uint16_t>(src[n - 1]);
+  auto d = static_cast<uint16_t>(s - prev);
+  if (FitsDelta(d)) {
+    *out++ = static_cast<BYTE>(d & 0x7F);
+  } else {
+    *out++ = AbsoluteHigh(s);
+    *out++ = static_cast<BYTE>(s);
+  }
+  previous = static_cast<SHORT>(s);
+  return out;
+}
+
+// Decodes n samples into out from in, which holds at least 2n bytes (so the second byte
+// of an absolute code is always there); returns the position after the bytes used.
+const BYTE* DecodeRun(const BYTE* in, DWORD n, SHORT* out, SHORT& previous) {
+  auto prev = static_cast<uint16_t>(previous);
+  for (DWORD i = 0; i < n; ++i) {
+    BYTE b = in[0];
+    int v = SevenBits(b);
+    if (__builtin_expect(b & 0x80, 0)) {
+      prev = Absolute(v, in[1]);
+      in += 2;
+    } else {
+      prev = static_cast<uint16_t>(prev + v);
+      in += 1;
+    }
+    out[i] = static_cast<SHORT>(prev);
+  }
+  previous = static_cast<SHORT>(prev);
+  return in;
+}
+
+// ---- compressor -----------------------------------------------------------------------
+
+void ReleaseReader(VKCOMPRESSOR* c) {
+  if (c->reader) c->reader->Release();
+  c->reader = nullptr;
+}
+
+// Locks the next range of up to 32768 samples and sets its first window.
+HRESULT LockNextRange(VKCOMPRESSOR* c) {
+  c->doneInLock = 0;
+  c->rangeCount = std::min(c->total - c->position, kRangeSamples);
+  c->windowEnd = std::min(c->rangeCount, kWindowSamples);
+  const SHORT* samples = nullptr;
+  HRESULT hr = c->reader->LockSamples(c->position, c->rangeCount, 0, 0, &samples);
+  if (hr != S_OK) return hr;
+  if (!samples) {
+    // A reader that claims success without samples: nothing can be read in place.
+    c->reader->UnlockSamples();
+    return E_POINTER;
+  }
+  c->lockedSamples = samples;
+  return S_OK;
+}
+
+HRESULT CompressBlock(VKCOMPRESSOR* c, BYTE* output, DWORD cbOutput, DWORD& written, DWORD& consumed) {
+  written = 0;
+  consumed = 0;
+  if (!c->lockedSamples) {
+    if (c->position >= c->total) {
+      // Everything is coded; the end is reported only once a byte held back at the
+      // very end has been delivered, so the byte stream is always complete.
+      if (c->flags & kHeld) {
+        if (cbOutput == 0) return S_FALSE;
+        output[0] = c->heldByte;
+        c->flags &= static_cast<BYTE>(~kHeld);
+        written = 1;
+      }
+      ReleaseReader(c);
+      return kEnd;
+    }
+    HRESULT hr = LockNextRange(c);
+    if (hr != S_OK) return hr;
+  }
+
+  BYTE* out = output;
+  BYTE* const end = output + cbOutput;
+  if ((c->flags & kHeld) && out < end) {
+    *out++ = c->heldByte;
+    c->flags &= static_cast<BYTE>(~kHeld);
+  }
+
+  const SHORT* src = c->lockedSamples + c->doneInLock;
+  const SHORT* const windowEnd = c->lockedSamples + c->windowEnd;
+  // Runs that cannot overflow the output (at most two bytes per sample)...
+  for (;;) {
+    auto n = static_cast<DWORD>(std::min<std::ptrdiff_t>(windowEnd - src, (end - out) / 2));
+    if (n < kMinRun) break;
+    out = CodeRun(src, n, out, c->previous);
+    src += n;
+  }
+  // ...then one sample at a time while room is left.
+  while (out < end && src < windowEnd) {
+    auto s = static_cast<uint16_t>(*src++);
+    auto d = static_cast<uint16_t>(s - static_cast<uint16_t>(c->previous));
+    if (FitsDelta(d)) {
+      *out++ = static_cast<BYTE>(d & 0x7F);
+    } else {
+      *out++ = AbsoluteHigh(s);
+      if (out < end) {
+        *out++ = static_cast<BYTE>(s);
+      } else {
+        c->heldByte = static_cast<BYTE>(s);
+        c->flags |= kHeld;
+      }
+    }
+    c->previous = static_cast<SHORT>(s);
+  }
+
+  DWORD taken = static_cast<DWORD>(src - (c->lockedSamples + c->doneInLock));
+  c->doneInLock += taken;
+  written = static_cast<DWORD>(out - output);
+  consumed = taken * 2;
+  if (c->doneInLock != c->windowEnd) return S_FALSE;
+  if (c->windowEnd != c->rangeCount) {
+    c->windowEnd = std::min(c->windowEnd + kWindowSamples, c->rangeCount);
+    return S_OK;
+  }
+  c->lockedSamples = nullptr;
+  c->reader->UnlockSamples();
+  c->position += c->rangeCount;
+  if (c->position != c->total) return S_OK;
+  ReleaseReader(c);
+  // The last code's second byte may still be held back: then the output is full and
+  // the next call delivers it and reports the end.
+  return (c->flags & kHeld) ? S_FALSE : kEnd;
+}
+
+// ---- expander ---------------------------------------------------------------------------
+
+void ReleaseWriter(VKEXPANDER* e) {
+  if (e->writer) e->writer->Release();
+  e->writer = nullptr;
+}
+
+// Obtains the next window of up to 4096 samples from the writer.
+HRESULT OpenWindow(VKEXPANDER* e) {
+  e->doneInWindow = 0;
+  e->windowCount = std::min(e->total - e->position, kWindowSamples);
+  SHORT* window = nullptr;
+  LONG status = e->writer->GetBuffer(e->windowCount * 2, &window);
+  if (status != 0) return HRESULT_FROM_WIN32(static_cast<DWORD>(status));
+  if (!window) return E_POINTER;  // success without a buffer: nowhere to write
+  e->window = window;
+  return S_OK;
+}
+
+HRESULT ExpandBlock(VKEXPANDER* e, const BYTE* input, DWORD cbInput, DWORD& used, DWORD& produced) {
+  used = 0;
+  produced = 0;
+  if (!e->window) {
+    if (e->position >= e->total) return kEnd;
+    if (!e->writer) return E_UNEXPECTED;
+    HRESULT hr = OpenWindow(e);
+    if (hr != S_OK) return hr;
+  }
+
+  const BYTE* in = input;
+  const BYTE* const end = input + cbInput;
+  SHORT* out = e->window + e->doneInWindow;
+  SHORT* const windowEnd = e->window + e->windowCount;
+  if (e->flags & kHeld) {
+    // The window has room: a byte is only held over while the window is not full.
+    e->previous = static_cast<SHORT>(Absolute(e->heldByte, *in++));
+    *out++ = e->previous;
+    e->flags &= static_cast<BYTE>(~kHeld);
+  }
+  for (;;) {
+    auto n = static_cast<DWORD>(std::min<std::ptrdiff_t>(windowEnd - out, (end - in) / 2));
+    if (n < kMinRun) break;
+    in = DecodeRun(in, n, out, e->previous);
+    out += n;
+  }
+  while (in < end && out < windowEnd) {
+    BYTE b = *in++;
+    int v = SevenBits(b);
+    if (!(b & 0x80)) {
+      e->previous = static_cast<SHORT>(static_cast<uint16_t>(e->previous) + v);
+    } else if (in < end) {
+      e->previous = static_cast<SHORT>(Absolute(v, *in++));
+    } else {
+      e->heldByte = static_cast<signed char>(v);
+      e->flags |= kHeld;
+      break;
+    }
+    *out++ = e->previous;
+  }
+
+  DWORD made = static_cast<DWORD>(out - (e->window + e->doneInWindow));
+  e->doneInWindow += made;
+  used = static_cast<DWORD>(in - input);
+  produced = made * 2;
+  if (e->doneInWindow != e->windowCount) return S_FALSE;
+  e->writer->CommitBuffer(e->windowCount * 2);
+  e->window = nullptr;
+  e->position += e->windowCount;
+  if (e->position != e->total) return S_OK;
+  ReleaseWriter(e);
+  return kEnd;
+}
+
+// ---- creation -----------------------------------------------------------------------
+
+template <typename State>
+State* AllocState() {
+  IMalloc* allocator = vkrt::TaskAllocator();
+  if (!allocator) return nullptr;
+  auto* state = static_cast<State*>(allocator->Alloc(sizeof(State)));
+  if (state) std::memset(static_cast<void*>(state), 0, sizeof(State));
+  return state;
+}
+
+void FreeState(void* state) {
+  if (IMalloc* allocator = vkrt::TaskAllocator()) allocator->Free(state);
+}
+
+// Opens an access object of the kind riid names on the object's IDataStream; the stream
+// pointer itself is released again. *length receives GetLength(0) when asked for.
+HRESULT OpenStreamAccess(IUnknown* object, REFIID riid, void** access, DWORD* length) {
+  IDataStream* stream = nullptr;
+  HRESULT hr = object->QueryInterface(IID_IDataStream, reinterpret_cast<void**>(&stream));
+  if (FAILED(hr)) return hr;
+  if (!stream) return E_NOINTERFACE;
+  hr = stream->OpenAccess(access, riid, 0);
+  if (SUCCEEDED(hr)) {
+    if (!*access) hr = E_POINTER;  // success without an object: nothing to work with
+    else if (length) *length = stream->GetLength(0);
+  }
+  stream->Release();
+  return FAILED(hr) ? hr : S_OK;
+}
+
+HRESULT CreateCompressor(IUnknown* source, VKCOMPRESSOR** handle) {
+  auto* c = AllocState<VKCOMPRESSOR>();
+  if (!c) return E_OUTOFMEMORY;
+  HRESULT hr = OpenStreamAccess(source, IID_IDataStreamReader, reinterpret_cast<void**>(&c->reader), &c->total);
+  if (hr != S_OK) {
+    vkCloseCompressor(c);
+    return hr;
+  }
+  *handle = c;
+  return S_OK;
+}
+
+HRESULT CreateExpander(IUnknown* sink, DWORD count, VKEXPANDER** handle) {
+  auto* e = AllocState<VKEXPANDER>();
+  if (!e) return E_OUTOFMEMORY;
+  HRESULT hr = OpenStreamAccess(sink, IID_IDataStreamWriter, reinterpret_cast<void**>(&e->writer), nullptr);
+  if (hr != S_OK) {
+    vkCloseExpander(e);
+    return hr;
+  }
+  e->total = count;
+  *handle = e;
+  return S_OK;
+}
+
+}  // namespace
+
+// ---- exported functions ---------------------------------------------------------------------
+
+VKRT_API HRESULT vkCreateCompressor(IUnknown* pSource, VKCOMPRESSOR** phCompressor) {
+  if (!pSource || !phCompressor) return E_INVALIDARG;
+  *phCompressor = nullptr;
+  return CreateCompressor(pSource, phCompressor);
+}
+
+VKRT_API HRESULT vkCompressDataBlock(VKCOMPRESSOR* hCompressor, BYTE* pOutput, DWORD cbOutput, DWORD* pcbWritten,
+                                     DWORD* pcbConsumed) {
+  if (!hCompressor || !pOutput) return E_INVALIDARG;
+  DWORD written = 0, consumed = 0;
+  HRESULT hr = CompressBlock(hCompressor, pOutput, cbOutput, written, consumed);
+  if (pcbWritten) *pcbWritten = written;
+  if (pcbConsumed) *pcbConsumed = consumed;
+  return hr;
+}
+
+VKRT_API void vkCloseCompressor(VKCOMPRESSOR* hCompressor) {
+  if (!hCompressor) return;
+  if (hCompressor->lockedSamples) hCompressor->reader->UnlockSamples();
+  ReleaseReader(hCompressor);
+  FreeState(hCompressor);
+}
+
+VKRT_API HRESULT vkCreateExpander(IUnknown* pSink, DWORD cSamples, VKEXPANDER** phExpander) {
+  if (!pSink || !phExpander || cSamples == 0) return E_INVALIDARG;
+  *phExpander = nullptr;
+  return CreateExpander(pSink, cSamples, phExpander);
+}
+
+VKRT_API HRESULT vkExpandDataBlock(VKEXPANDER* hExpander, const BYTE* pInput, DWORD cbInput, DWORD* pcbUsed,
+                                   DWORD* pcbProduced) {
+  if (!hExpander || !pInput || cbInput == 0) return E_INVALIDARG;
+  DWORD used = 0, produced = 0;
+  HRESULT hr = ExpandBlock(hExpander, pInput, cbInput, used, produced);
+  if (pcbUsed) *pcbUsed = used;
+  if (pcbProduced) *pcbProduced = produced;
+  return hr;
+}
+
+VKRT_API void vkCloseExpander(VKEXPANDER* hExpander) {
+  if (!hExpander) return;
+  ReleaseWriter(hExpander);
+  FreeState(hExpander);
+}
