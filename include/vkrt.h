@@ -4,6 +4,7 @@
 
 #include "vkrt/base.h"
 #include "vkrt/bitflags.h"
+#include "vkrt/channel.h"
 #include "vkrt/codec.h"
 #include "vkrt/dataclass.h"
 #include "vkrt/providers.h"

@@ -1,12 +1,13 @@
 // Compressor and expander of 16-bit sample streams: delta bytes and two-byte absolute
 // codes, read in place from a reader's locked ranges and written in place into a
 // writer's buffers, in caller-sized blocks.
+#include "vkrt/codec.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
 
 #include "module.h"
-#include "vkrt/codec.h"
 
 namespace {
 
@@ -312,8 +313,10 @@ HRESULT OpenStreamAccess(IUnknown* object, REFIID riid, void** access, DWORD* le
   if (!stream) return E_NOINTERFACE;
   hr = stream->OpenAccess(access, riid, 0);
   if (SUCCEEDED(hr)) {
-    if (!*access) hr = E_POINTER;  // success without an object: nothing to work with
-    else if (length) *length = stream->GetLength(0);
+    if (!*access)
+      hr = E_POINTER;  // success without an object: nothing to work with
+    else if (length)
+      *length = stream->GetLength(0);
   }
   stream->Release();
   return FAILED(hr) ? hr : S_OK;

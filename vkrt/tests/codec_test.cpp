@@ -246,13 +246,13 @@ TEST(CodecFormatTest, SmallStreamsGiveTheirExactBytes) {
       {{100}, {0x80, 0x64}},
       {{-1}, {0x7F}},
       {{-65}, {0xFF, 0xBF}},
-      {{63}, {0x3F}},                             // largest rise in one byte
-      {{-64}, {0x40}},                            // largest fall in one byte
-      {{64}, {0x80, 0x40}},                       // one more takes two
+      {{63}, {0x3F}},        // largest rise in one byte
+      {{-64}, {0x40}},       // largest fall in one byte
+      {{64}, {0x80, 0x40}},  // one more takes two
       {{1000, 1063, 999, 1063}, {0x83, 0xE8, 0x3F, 0x40, 0x84, 0x27}},
-      {{1000, 935}, {0x83, 0xE8, 0x83, 0xA7}},    // -65
+      {{1000, 935}, {0x83, 0xE8, 0x83, 0xA7}},      // -65
       {{16383, -16384}, {0xBF, 0xFF, 0xC0, 0x00}},  // the ends of the exact range
-      {{-32768, 32767}, {0x80, 0x00, 0x7F}},      // wraps modulo 2^16: a delta of -1
+      {{-32768, 32767}, {0x80, 0x00, 0x7F}},        // wraps modulo 2^16: a delta of -1
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.samples));
@@ -442,8 +442,8 @@ TEST(CompressorTest, FailedLockIsPassedOnAndTheCallCanBeRepeated) {
   // The first range, ending with the first byte of the absolute code.
   const size_t firstRangeBytes = 32767 + 1;
   while (all.size() < firstRangeBytes) {
-    HRESULT hr = vkCompressDataBlock(c, out.data(), static_cast<DWORD>(firstRangeBytes - all.size()), &written,
-                                     &consumed);
+    HRESULT hr =
+        vkCompressDataBlock(c, out.data(), static_cast<DWORD>(firstRangeBytes - all.size()), &written, &consumed);
     ASSERT_EQ(hr, S_OK);
     all.insert(all.end(), out.begin(), out.begin() + written);
   }
