@@ -4,6 +4,7 @@
 #include "vkrt/codec.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstring>
 
@@ -17,8 +18,6 @@ constexpr DWORD kWindowSamples = 4096;
 // flags bit 0 of both states.
 constexpr BYTE kHeld = 0x01;
 constexpr HRESULT kEnd = HRESULT_FROM_WIN32(ERROR_HANDLE_EOF);
-// Below this many samples a run is not worth the fast loop's set-up.
-constexpr DWORD kMinRun = 8;
 
 }  // namespace
 
@@ -70,53 +69,109 @@ inline bool FitsDelta(uint16_t delta) { return static_cast<uint16_t>(delta + 64)
 
 inline BYTE AbsoluteHigh(uint16_t s) { return static_cast<BYTE>(0x80 | ((s >> 8) & 0x7F)); }
 
-// Codes n samples into out, which has room for at least 2n bytes; returns the end of the
-// bytes written. Every sample writes both candidate bytes and advances by the length of
-// its code, so the loop has no data-dependent branch; the spare byte of a delta is
-// overwritten by the next code, and the last sample is coded exactly so that nothing
-// beyond the written bytes is touched.
-BYTE* CodeRun(const SHORT* src, DWORD n, BYTE* out, SHORT& previous) {
-  if (n == 0) return out;
-  auto prev = static_cast<uint16_t>(previous);
-  for (DWORD i = 0; i + 1 < n; ++i) {
-    auto s = static_cast<uint16_t>(src[i]);
-    auto d = static_cast<uint16_t>(s - prev);
-    bool small = FitsDelta(d);
-    out[0] = small ? static_cast<BYTE>(d & 0x7F) : AbsoluteHigh(s);
-    out[1] = static_cast<BYTE>(s);
-    out += small ? 1 : 2;
-    prev = s;
-  }
-  auto s = static_cast<uint16_t>(src[n - 1]);
-  auto d = static_cast<uint16_t>(s - prev);
-  if (FitsDelta(d)) {
-    *out++ = static_cast<BYTE>(d & 0x7F);
-  } else {
-    *out++ = AbsoluteHigh(s);
-    *out++ = static_cast<BYTE>(s);
-  }
-  previous = static_cast<SHORT>(s);
-  return out;
-}
+// Eight lanes of 16 bits, for coding eight samples at once (SSE2 on x86-64). The chunk
+// loops move two-byte words between lanes and byte streams as little-endian values.
+static_assert(std::endian::native == std::endian::little);
+using U16x8 = uint16_t __attribute__((vector_size(16)));
+using I16x8 = int16_t __attribute__((vector_size(16)));
+using U8x8 = uint8_t __attribute__((vector_size(8)));
 
-// Decodes n samples into out from in, which holds at least 2n bytes (so the second byte
-// of an absolute code is always there); returns the position after the bytes used.
-const BYTE* DecodeRun(const BYTE* in, DWORD n, SHORT* out, SHORT& previous) {
+// Room the chunk decoder needs: it reads up to 10 input bytes and writes up to 9 samples
+// per step, ahead of what it reports as used and produced.
+constexpr std::ptrdiff_t kChunkInput = 10;
+constexpr std::ptrdiff_t kChunkOutput = 9;
+
+// Decodes while at least kChunkInput bytes and kChunkOutput samples of room are left.
+// Each step takes the eight bytes at in: the k codes before the first absolute code are
+// deltas, whose running sums plus the previous sample are the next k samples (computed
+// for all eight lanes, the surplus overwritten later); then the absolute code, if one
+// is among the eight, gives sample k. The steps have no data-dependent branch, so
+// scattered absolute codes cost no mispredictions. Returns the input position after
+// the codes used and advances out past the samples produced.
+const BYTE* DecodeChunks(const BYTE* in, const BYTE* inEnd, SHORT*& out, const SHORT* outEnd, SHORT& previous) {
+  constexpr U16x8 kZero = {};
   auto prev = static_cast<uint16_t>(previous);
-  for (DWORD i = 0; i < n; ++i) {
-    BYTE b = in[0];
-    int v = SevenBits(b);
-    if (__builtin_expect(b & 0x80, 0)) {
-      prev = Absolute(v, in[1]);
-      in += 2;
-    } else {
-      prev = static_cast<uint16_t>(prev + v);
-      in += 1;
-    }
-    out[i] = static_cast<SHORT>(prev);
+  SHORT* o = out;
+  while (inEnd - in >= kChunkInput && outEnd - o >= kChunkOutput) {
+    uint64_t word;
+    std::memcpy(&word, in, sizeof word);
+    uint64_t high = word & 0x8080808080808080ull;
+    unsigned k = high ? static_cast<unsigned>(__builtin_ctzll(high)) >> 3 : 8;
+
+    U8x8 bytes;
+    std::memcpy(&bytes, in, sizeof bytes);
+    auto sums = reinterpret_cast<U16x8>(reinterpret_cast<I16x8>(__builtin_convertvector(bytes, U16x8) << 9) >> 9);
+    sums += __builtin_shufflevector(sums, kZero, 8, 0, 1, 2, 3, 4, 5, 6);
+    sums += __builtin_shufflevector(sums, kZero, 8, 8, 0, 1, 2, 3, 4, 5);
+    sums += __builtin_shufflevector(sums, kZero, 8, 8, 8, 8, 0, 1, 2, 3);
+    sums += prev;
+    std::memcpy(o, &sums, sizeof sums);
+
+    // With k = 8 this decodes bytes 8 and 9 into o[8]; the next step overwrites it.
+    uint16_t absolute = Absolute(SevenBits(in[k]), in[k + 1]);
+    o[k] = static_cast<SHORT>(absolute);
+    bool isAbsolute = k < 8;
+    prev = isAbsolute ? absolute : static_cast<uint16_t>(sums[7]);
+    o += isAbsolute ? k + 1 : 8;
+    in += isAbsolute ? k + 2 : 8;
   }
   previous = static_cast<SHORT>(prev);
+  out = o;
   return in;
+}
+
+// Codes one sample without a data-dependent branch: writes both candidate bytes and
+// advances by the length of the code (a delta's spare byte is overwritten next).
+inline BYTE* CodeOne(uint16_t s, uint16_t& prev, BYTE* out) {
+  auto d = static_cast<uint16_t>(s - prev);
+  bool small = FitsDelta(d);
+  out[0] = small ? static_cast<BYTE>(d & 0x7F) : AbsoluteHigh(s);
+  out[1] = static_cast<BYTE>(s);
+  prev = s;
+  return out + (small ? 1 : 2);
+}
+
+// Room the chunk coder needs per step: eight samples and up to 16 output bytes.
+constexpr std::ptrdiff_t kChunkSamples = 8;
+constexpr std::ptrdiff_t kChunkBytes = 16;
+
+// Codes eight samples per step while the window and the output have room for a step.
+// The codes of all eight are formed at once as two-byte words (the first byte of a
+// delta or absolute code, then the sample's low byte) with their lengths; the words are
+// then stored one after the other, each advancing by its length, so a delta's spare
+// byte is overwritten by the next code. No data-dependent branch. May change one byte of
+// the output past the bytes written. Advances src; returns the end of the bytes written.
+BYTE* CodeChunks(const SHORT* rangeStart, const SHORT*& src, const SHORT* srcEnd, BYTE* out, const BYTE* outEnd,
+                 SHORT& previous) {
+  const SHORT* p = src;
+  if (srcEnd - p < kChunkSamples || outEnd - out < kChunkBytes) return out;
+  // The previous sample of each step is read from the range itself, so the range's
+  // first sample is coded on its own.
+  if (p == rangeStart) {
+    auto prev = static_cast<uint16_t>(previous);
+    out = CodeOne(static_cast<uint16_t>(*p++), prev, out);
+  }
+  while (srcEnd - p >= kChunkSamples && outEnd - out >= kChunkBytes) {
+    U16x8 s, before;
+    std::memcpy(&s, p, sizeof s);
+    std::memcpy(&before, p - 1, sizeof before);  // p[-1] is the sample coded last
+    U16x8 d = s - before;
+    auto fits = reinterpret_cast<U16x8>((d + 64) < 128);  // all ones or zero per lane
+    U16x8 first = (fits & (d & 0x7F)) | (~fits & (0x80 | ((s >> 8) & 0x7F)));
+    U16x8 words = first | (s << 8);  // little-endian: the first byte comes first
+    U16x8 lengths = 2 + fits;        // 1 for a delta (2 + 0xFFFF), 2 for an absolute code
+    uint16_t word[8], length[8];
+    std::memcpy(word, &words, sizeof word);
+    std::memcpy(length, &lengths, sizeof length);
+    for (int i = 0; i < 8; ++i) {
+      std::memcpy(out, &word[i], sizeof word[i]);
+      out += length[i];
+    }
+    p += 8;
+  }
+  previous = p[-1];  // the sample coded last
+  src = p;
+  return out;
 }
 
 // ---- compressor -----------------------------------------------------------------------
@@ -172,14 +227,8 @@ HRESULT CompressBlock(VKCOMPRESSOR* c, BYTE* output, DWORD cbOutput, DWORD& writ
 
   const SHORT* src = c->lockedSamples + c->doneInLock;
   const SHORT* const windowEnd = c->lockedSamples + c->windowEnd;
-  // Runs that cannot overflow the output (at most two bytes per sample)...
-  for (;;) {
-    auto n = static_cast<DWORD>(std::min<std::ptrdiff_t>(windowEnd - src, (end - out) / 2));
-    if (n < kMinRun) break;
-    out = CodeRun(src, n, out, c->previous);
-    src += n;
-  }
-  // ...then one sample at a time while room is left.
+  out = CodeChunks(c->lockedSamples, src, windowEnd, out, end, c->previous);
+  // The last few samples one at a time while room is left.
   while (out < end && src < windowEnd) {
     auto s = static_cast<uint16_t>(*src++);
     auto d = static_cast<uint16_t>(s - static_cast<uint16_t>(c->previous));
@@ -255,12 +304,8 @@ HRESULT ExpandBlock(VKEXPANDER* e, const BYTE* input, DWORD cbInput, DWORD& used
     *out++ = e->previous;
     e->flags &= static_cast<BYTE>(~kHeld);
   }
-  for (;;) {
-    auto n = static_cast<DWORD>(std::min<std::ptrdiff_t>(windowEnd - out, (end - in) / 2));
-    if (n < kMinRun) break;
-    in = DecodeRun(in, n, out, e->previous);
-    out += n;
-  }
+  in = DecodeChunks(in, end, out, windowEnd, e->previous);
+  // The last few codes one at a time.
   while (in < end && out < windowEnd) {
     BYTE b = *in++;
     int v = SevenBits(b);

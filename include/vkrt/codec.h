@@ -74,7 +74,8 @@ struct VKEXPANDER;
 // Opens a reader on the source's IDataStream (which is released again); the reader stays
 // open until the last sample is coded or the compressor is closed.
 VKRT_API HRESULT vkCreateCompressor(IUnknown* pSource, VKCOMPRESSOR** phCompressor);
-// Codes samples into pOutput (cbOutput bytes). *pcbWritten receives the bytes written and
+// Codes samples into pOutput (cbOutput bytes; bytes past those written may be changed
+// too, within cbOutput). *pcbWritten receives the bytes written and
 // *pcbConsumed twice the samples coded by this call (both optional; set by every call
 // that gets past its argument checks, 0 when nothing was done).
 VKRT_API HRESULT vkCompressDataBlock(VKCOMPRESSOR* hCompressor, BYTE* pOutput, DWORD cbOutput, DWORD* pcbWritten,

@@ -490,7 +490,13 @@ TEST(StreamChannelTest, ReadStepsInOrderThenReleasedInReverse) {
   EXPECT_TRUE(IsZero(r));
   EXPECT_EQ(w.Refs(), 0);
 
-  // Context 0: no SetContext. A refused control object keeps the reader for the free.
+  // Context 0: no SetContext, whatever the parameter.
+  w.calls.clear();
+  ASSERT_EQ(vkInitStmChannelAccessRd(&w.source, &r, 0, 12), S_OK);
+  EXPECT_EQ(w.calls.back(), "stream.OpenAccess(Control,0)");
+  vkFreeStmChannelAccessRd(&r, TRUE);
+
+  // A refused control object keeps the reader for the free function.
   w.calls.clear();
   w.stream.Fail(IID_IDataStreamControl, E_NOTIMPL);
   EXPECT_EQ(vkInitStmChannelAccessRd(&w.source, &r, 0, 12), E_NOTIMPL);

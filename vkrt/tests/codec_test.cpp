@@ -399,6 +399,22 @@ TEST(CompressorTest, ByteHeldBackIsWrittenFirstByTheNextCall) {
   }
 }
 
+TEST(CompressorTest, EveryOutputSizeGivesTheSameStream) {
+  auto samples = RandomSamples(9000, 12);
+  samples[0] = 9999;  // the first sample of a range as an absolute code
+  samples[4095] = -3;
+  samples[4096] = 16000;
+  const auto reference = Encode(samples);
+  for (size_t size = 1; size <= 40; ++size) {
+    SCOPED_TRACE(size);
+    ASSERT_EQ(Compress(samples, size), reference);
+  }
+  for (size_t size : {255, 256, 8191, 8192, 8193, 20000}) {
+    SCOPED_TRACE(size);
+    ASSERT_EQ(Compress(samples, size), reference);
+  }
+}
+
 TEST(CompressorTest, HeldByteAtTheVeryEndIsDeliveredBeforeTheEnd) {
   const std::vector<SHORT> samples = {1, 2, 3000};  // codes 01 01 8B B8
   Stream source(samples);
