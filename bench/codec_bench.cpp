@@ -255,6 +255,11 @@ std::vector<Data>& DataSets() {
 
 // ---- benchmarks -------------------------------------------------------------------------------
 
+// Repetitions of every benchmark: on a shared machine the best of them shows what the
+// code does on a core of its own, the median what it does beside the other load.
+constexpr int kRepetitions = 5;
+constexpr double kMinSeconds = 0.2;
+
 void Register() {
   for (Data& data : DataSets()) {
     for (const Method& m : kMethods) {
@@ -268,16 +273,19 @@ void Register() {
       auto bytes = static_cast<int64_t>(data.samples.size() * 2);
 
       std::string suffix = std::string("/") + data.name + "/" + m.name;
-      benchmark::RegisterBenchmark(("compress" + suffix).c_str(), [&data, m, ratio, bytes](benchmark::State& state) {
-        std::vector<char> out(data.samples.size() * 2 + 65536);
-        for (auto _ : state) {
-          size_t n = m.compress(data.samples, out);
-          benchmark::DoNotOptimize(n);
-          benchmark::ClobberMemory();
-        }
-        state.SetBytesProcessed(state.iterations() * bytes);
-        state.counters["size"] = ratio;
-      });
+      benchmark::RegisterBenchmark(("compress" + suffix).c_str(),
+                                   [&data, m, ratio, bytes](benchmark::State& state) {
+                                     std::vector<char> out(data.samples.size() * 2 + 65536);
+                                     for (auto _ : state) {
+                                       size_t n = m.compress(data.samples, out);
+                                       benchmark::DoNotOptimize(n);
+                                       benchmark::ClobberMemory();
+                                     }
+                                     state.SetBytesProcessed(state.iterations() * bytes);
+                                     state.counters["size"] = ratio;
+                                   })
+          ->Repetitions(kRepetitions)
+          ->MinTime(kMinSeconds);
       benchmark::RegisterBenchmark(("expand" + suffix).c_str(),
                                    [&data, m, packed, size, ratio, bytes](benchmark::State& state) {
                                      std::vector<SHORT> raw(data.samples.size());
@@ -288,54 +296,71 @@ void Register() {
                                      }
                                      state.SetBytesProcessed(state.iterations() * bytes);
                                      state.counters["size"] = ratio;
-                                   });
+                                   })
+          ->Repetitions(kRepetitions)
+          ->MinTime(kMinSeconds);
     }
   }
 }
 
-// Shows Google Benchmark's own rows and keeps, per row, the sample bytes per second and
-// the size ratio for the summary (the median when repetitions are asked for).
+// Shows Google Benchmark's own rows and keeps, per benchmark, the sample bytes per second
+// of each repetition and the size ratio for the summary.
 class TableReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
-      if (run.error_occurred) continue;
-      if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median") continue;
+      if (run.error_occurred || run.run_type != Run::RT_Iteration) continue;
       auto rate = run.counters.find("bytes_per_second");
       auto size = run.counters.find("size");
       if (rate == run.counters.end() || size == run.counters.end()) continue;
-      rows_[run.run_name.function_name] = {rate->second.value, size->second.value};
+      Row& row = rows_[run.run_name.function_name];
+      row.rates.push_back(rate->second.value);
+      row.size = size->second.value;
     }
   }
 
+  // One line per data set and method: the best and the median repetition each way.
   void PrintTable() const {
-    std::printf("\nSample codec on synthetic ECG (%zu samples, 12-bit; GB/s of 16-bit sample bytes, one core)\n\n",
-                kSamples);
-    std::printf("| data    | method | compress GB/s | expand GB/s | compressed size |\n");
-    std::printf("|---------|--------|---------------|-------------|-----------------|\n");
+    std::printf(
+        "\nSample codec on synthetic ECG, %zu samples of 12 bits each way; GB/s (10^9 bytes) of\n"
+        "16-bit sample bytes on one core, best of the repetitions (median in brackets)\n\n",
+        kSamples);
+    std::printf("| data    | method | compress GB/s | expand GB/s   | compressed size |\n");
+    std::printf("|---------|--------|---------------|---------------|-----------------|\n");
     for (const Data& data : DataSets()) {
       for (const Method& m : kMethods) {
         std::string suffix = std::string("/") + data.name + "/" + m.name;
-        auto c = rows_.find("compress" + suffix);
-        auto e = rows_.find("expand" + suffix);
-        if (c == rows_.end() && e == rows_.end()) continue;
-        auto gb = [](double bps) { return bps / 1e9; };
-        double size = c != rows_.end() ? c->second.second : e->second.second;
-        std::printf("| %-7s | %-6s | %13s | %11s | %15.3f |\n", data.name, m.name,
-                    c != rows_.end() ? Format(gb(c->second.first)).c_str() : "-",
-                    e != rows_.end() ? Format(gb(e->second.first)).c_str() : "-", size);
+        const Row* c = Find("compress" + suffix);
+        const Row* e = Find("expand" + suffix);
+        if (!c && !e) continue;
+        std::printf("| %-7s | %-6s | %13s | %13s | %15.3f |\n", data.name, m.name, Rates(c).c_str(), Rates(e).c_str(),
+                    (c ? c : e)->size);
       }
     }
   }
 
  private:
-  static std::string Format(double v) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.2f", v);
+  struct Row {
+    std::vector<double> rates;
+    double size = 0;
+  };
+
+  const Row* Find(const std::string& name) const {
+    auto it = rows_.find(name);
+    return it == rows_.end() ? nullptr : &it->second;
+  }
+
+  static std::string Rates(const Row* row) {
+    if (!row || row->rates.empty()) return "-";
+    std::vector<double> r = row->rates;
+    std::sort(r.begin(), r.end());
+    char text[48];
+    std::snprintf(text, sizeof text, "%.2f (%.2f)", r.back() / 1e9, r[r.size() / 2] / 1e9);
     return text;
   }
-  std::map<std::string, std::pair<double, double>> rows_;
+
+  std::map<std::string, Row> rows_;
 };
 
 }  // namespace
