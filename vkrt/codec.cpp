@@ -176,9 +176,11 @@ BYTE* CodeChunks(const SHORT* rangeStart, const SHORT*& src, const SHORT* srcEnd
 
 // ---- compressor -----------------------------------------------------------------------
 
-void ReleaseReader(VKCOMPRESSOR* c) {
-  if (c->reader) c->reader->Release();
-  c->reader = nullptr;
+// Releases the reader or writer of a state, once.
+template <typename Interface>
+void ReleaseAccess(Interface*& access) {
+  if (access) access->Release();
+  access = nullptr;
 }
 
 // Locks the next range of up to 32768 samples and sets its first window.
@@ -211,7 +213,7 @@ HRESULT CompressBlock(VKCOMPRESSOR* c, BYTE* output, DWORD cbOutput, DWORD& writ
         c->flags &= static_cast<BYTE>(~kHeld);
         written = 1;
       }
-      ReleaseReader(c);
+      ReleaseAccess(c->reader);
       return kEnd;
     }
     HRESULT hr = LockNextRange(c);
@@ -259,18 +261,13 @@ HRESULT CompressBlock(VKCOMPRESSOR* c, BYTE* output, DWORD cbOutput, DWORD& writ
   c->reader->UnlockSamples();
   c->position += c->rangeCount;
   if (c->position != c->total) return S_OK;
-  ReleaseReader(c);
+  ReleaseAccess(c->reader);
   // The last code's second byte may still be held back: then the output is full and
   // the next call delivers it and reports the end.
   return (c->flags & kHeld) ? S_FALSE : kEnd;
 }
 
 // ---- expander ---------------------------------------------------------------------------
-
-void ReleaseWriter(VKEXPANDER* e) {
-  if (e->writer) e->writer->Release();
-  e->writer = nullptr;
-}
 
 // Obtains the next window of up to 4096 samples from the writer.
 HRESULT OpenWindow(VKEXPANDER* e) {
@@ -330,7 +327,7 @@ HRESULT ExpandBlock(VKEXPANDER* e, const BYTE* input, DWORD cbInput, DWORD& used
   e->window = nullptr;
   e->position += e->windowCount;
   if (e->position != e->total) return S_OK;
-  ReleaseWriter(e);
+  ReleaseAccess(e->writer);
   return kEnd;
 }
 
@@ -415,7 +412,7 @@ VKRT_API HRESULT vkCompressDataBlock(VKCOMPRESSOR* hCompressor, BYTE* pOutput, D
 VKRT_API void vkCloseCompressor(VKCOMPRESSOR* hCompressor) {
   if (!hCompressor) return;
   if (hCompressor->lockedSamples) hCompressor->reader->UnlockSamples();
-  ReleaseReader(hCompressor);
+  ReleaseAccess(hCompressor->reader);
   FreeState(hCompressor);
 }
 
@@ -437,6 +434,6 @@ VKRT_API HRESULT vkExpandDataBlock(VKEXPANDER* hExpander, const BYTE* pInput, DW
 
 VKRT_API void vkCloseExpander(VKEXPANDER* hExpander) {
   if (!hExpander) return;
-  ReleaseWriter(hExpander);
+  ReleaseAccess(hExpander->writer);
   FreeState(hExpander);
 }

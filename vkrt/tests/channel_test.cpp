@@ -89,9 +89,7 @@ class Mock : public Interface {
   std::map<std::string, HRESULT> failures_;
 };
 
-struct Plain : Mock<IUnknown> {
-  using Mock::Mock;
-};
+using Plain = Mock<IUnknown>;
 
 struct Source : Mock<IChannelSource> {
   using Mock::Mock;
@@ -135,15 +133,9 @@ struct Access : Mock<ILinkChannelAccess> {
   DWORD state = 0;
 };
 
-struct Access2 : Mock<ILinkChannelAccess2> {
-  using Mock::Mock;
-};
-struct LinkWriter : Mock<ILinkChannelWriter> {
-  using Mock::Mock;
-};
-struct StmChannel : Mock<IStreamChannel> {
-  using Mock::Mock;
-};
+using Access2 = Mock<ILinkChannelAccess2>;
+using LinkWriter = Mock<ILinkChannelWriter>;
+using StmChannel = Mock<IStreamChannel>;
 
 struct DataStream : Mock<IDataStream> {
   using Mock::Mock;
