@@ -570,7 +570,7 @@ TEST_F(Registry, ThreadsOfOneProcessShareAHive) {
       if (RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr))
         ++failures;
       for (int i = 0; i < kEach; ++i) {
-        std::u16string name = nx::Utf8ToUtf16("v" + std::to_string(i));
+        std::u16string name = nx::Utf8ToUtf16(std::string("v").append(std::to_string(i)));
         if (SetDword(k, name.c_str(), static_cast<DWORD>(t * 1000 + i))) ++failures;
         Bytes got;
         if (Get(k, name.c_str(), &got) || got.size() != 4) ++failures;
@@ -584,7 +584,7 @@ TEST_F(Registry, ThreadsOfOneProcessShareAHive) {
   ASSERT_EQ(SubKeys(root).size(), static_cast<size_t>(kThreads));
   for (int t = 0; t < kThreads; ++t) {
     HKEY k = nullptr;
-    ASSERT_EQ(Open(root, u"T" + nx::Utf8ToUtf16(std::to_string(t)), &k), ERROR_SUCCESS);
+    ASSERT_EQ(Open(root, std::u16string(u"T").append(nx::Utf8ToUtf16(std::to_string(t))), &k), ERROR_SUCCESS);
     EXPECT_EQ(ValueNames(k).size(), static_cast<size_t>(kEach));
   }
 }
