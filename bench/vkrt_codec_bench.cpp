@@ -78,7 +78,7 @@ class MemoryStream final : public IDataStream, public IDataStreamReader, public 
   explicit MemoryStream(std::vector<SHORT>& samples) : samples_(samples) {}
   ~MemoryStream() {
     if (refs_ != 0) {
-      std::fprintf(stderr, "codec_bench: the stream is still referenced %d times\n", refs_);
+      std::fprintf(stderr, "bench_vkrt_codec: the stream is still referenced %d times\n", refs_);
       std::abort();
     }
   }
@@ -136,7 +136,7 @@ class MemoryStream final : public IDataStream, public IDataStreamReader, public 
 constexpr HRESULT kEnd = HRESULT_FROM_WIN32(ERROR_HANDLE_EOF);
 
 [[noreturn]] void Fail(const char* what) {
-  std::fprintf(stderr, "codec_bench: %s\n", what);
+  std::fprintf(stderr, "bench_vkrt_codec: %s\n", what);
   std::exit(1);
 }
 
