@@ -1,0 +1,216 @@
+// Links and the exported link functions: open (shared per device record), close, read
+// with the polling time limit, write, and the time limit itself.
+#include "link.h"
+
+#include <algorithm>
+#include <climits>
+#include <new>
+#include <sys/ioctl.h>
+
+#include "objects.h"
+#include "socket.h"
+#include "vkbth.h"
+
+namespace vkbth {
+namespace {
+
+constexpr DWORD kPollSleepMs = 20;  // pause of a read that finds nothing waiting
+constexpr ULONGLONG k100nsPerMs = 10'000;
+
+// One connection attempt; the socket stays in the link even when the connect failed.
+void AttemptConnection(VKBTLink* link) {
+  link->socket = ws::socket(AF_BTH, NX_SOCK_STREAM, BTHPROTO_RFCOMM);
+  if (link->socket == INVALID_SOCKET) {
+    link->connectError = ws::WSAGetLastError();
+    return;
+  }
+  bool connected = ws::connect(link->socket, &link->device->address, sizeof(SOCKADDR_BTH)) != SOCKET_ERROR;
+  link->connectError = connected ? ERROR_SUCCESS : ws::WSAGetLastError();
+}
+
+// The link behind a handle when it is a live link with its tag, else null.
+VKBTLink* FindLink(const void* handle) {
+  if (!IsLiveObject(handle, ObjectKind::Link)) return nullptr;
+  auto* link = static_cast<VKBTLink*>(const_cast<void*>(handle));
+  return link->tag == kLinkTag ? link : nullptr;
+}
+
+// Time base of the read and write limits. The monotonic clock, so that a change of
+// the wall clock neither cuts a read short nor stretches it.
+ULONGLONG Now100ns() { return NxMonotonicTime100ns(); }
+
+DWORD ReadLink(VKBTLink* link, BYTE* buffer, DWORD length, LPDWORD count) {
+  *count = 0;
+  const ULONGLONG start = Now100ns();
+  DWORD wanted = length;
+  DWORD error = ERROR_SUCCESS;
+  for (;;) {
+    ULONG waiting = 0;
+    if (ws::ioctlsocket(link->socket, FIONREAD, &waiting) == SOCKET_ERROR) {
+      error = ws::WSAGetLastError();
+    } else if (waiting > 0) {
+      // Only bytes already there are asked for, so the receive does not wait.
+      int take = static_cast<int>(std::min<ULONGLONG>({waiting, wanted, INT_MAX}));
+      int got = ws::recv(link->socket, reinterpret_cast<char*>(buffer), take, 0);
+      if (got == SOCKET_ERROR) {
+        error = ws::WSAGetLastError();
+      } else {
+        *count += static_cast<DWORD>(got);
+        buffer += got;
+        wanted -= static_cast<DWORD>(got);
+      }
+    } else if (!NxSleep(kPollSleepMs)) {
+      error = GetLastError();  // the calling thread is being ended
+    }
+    const ULONGLONG now = Now100ns();
+    if (error != ERROR_SUCCESS || wanted == 0) break;
+    if (now - start >= link->timeout) break;
+  }
+  return error;
+}
+
+DWORD WriteLink(VKBTLink* link, const BYTE* buffer, DWORD length, LPDWORD count) {
+  *count = 0;
+  const ULONGLONG start = Now100ns();
+  DWORD rest = length;
+  DWORD error = ERROR_SUCCESS;
+  for (;;) {
+    int chunk = static_cast<int>(std::min<DWORD>(rest, INT_MAX));
+    int sent = ws::send(link->socket, reinterpret_cast<const char*>(buffer), chunk, 0);
+    if (sent == SOCKET_ERROR) {
+      error = ws::WSAGetLastError();
+    } else {
+      *count += static_cast<DWORD>(sent);
+      buffer += sent;
+      rest -= static_cast<DWORD>(sent);
+    }
+    const ULONGLONG now = Now100ns();
+    if (error != ERROR_SUCCESS || rest == 0) break;
+    if (now - start >= link->timeout) break;
+  }
+  return error;
+}
+
+DWORD CreateLink(VKBTDeviceInfo* device, VKBTLink** out) {
+  VKBTLink** head = OpenLinks();
+  VKBTLink* link = *head;
+  while (link && link->device != device) link = link->next;
+  if (!link) link = ConstructLink(device, head);
+  if (!link) return ERROR_NOT_ENOUGH_MEMORY;
+  ++link->refs;
+  if (link->connectError != ERROR_SUCCESS) {
+    DWORD error = link->connectError;
+    ReleaseLink(link);
+    return error;
+  }
+  *out = link;
+  return ERROR_SUCCESS;
+}
+
+BOOL Finish(DWORD error) {
+  SetLastError(error);
+  return error == ERROR_SUCCESS;
+}
+
+}  // namespace
+
+VKBTLink* ConstructLink(VKBTDeviceInfo* device, VKBTLink** head) {
+  auto* link = new (std::nothrow) VKBTLink{};
+  if (!link) return nullptr;
+  try {
+    RegisterObject(link, ObjectKind::Link);
+  } catch (const std::bad_alloc&) {
+    delete link;
+    return nullptr;
+  }
+  link->tag = kLinkTag;
+  link->refs = 0;
+  link->socket = INVALID_SOCKET;
+  link->connectError = ERROR_SUCCESS;
+  AddRefDevice(device);
+  link->device = device;
+  link->timeout = kDefaultTimeout100ns;
+
+  link->head = head;
+  link->prev = nullptr;
+  link->next = *head;
+  if (*head) (*head)->prev = link;
+  *head = link;
+
+  // Two attempts at most, one right after the other.
+  AttemptConnection(link);
+  if (link->connectError != ERROR_SUCCESS) {
+    if (link->socket != INVALID_SOCKET) ws::closesocket(link->socket);
+    link->socket = INVALID_SOCKET;
+    AttemptConnection(link);
+  }
+  return link;
+}
+
+void DestroyLink(VKBTLink* link) {
+  if (link->socket != INVALID_SOCKET) {
+    ws::shutdown(link->socket, SD_BOTH);
+    ws::closesocket(link->socket);
+    link->socket = INVALID_SOCKET;
+  }
+  if (link->next) link->next->prev = link->prev;
+  if (link->prev) link->prev->next = link->next;
+  else *link->head = link->next;
+  UnregisterObject(link);
+  ReleaseDevice(link->device);
+  delete link;
+}
+
+void ReleaseLink(VKBTLink* link) {
+  if (--link->refs == 0) DestroyLink(link);
+}
+
+}  // namespace vkbth
+
+using namespace vkbth;
+
+BOOL vkbtCreate(HVKBTDEVICE deviceHandle, HVKBTLINK* out) {
+  if (!deviceHandle || !out) return Finish(ERROR_INVALID_PARAMETER);
+  VKBTDeviceInfo* device = FindDevice(deviceHandle);
+  if (!device) return Finish(ERROR_INVALID_HANDLE);
+  VKBTLink* link = nullptr;
+  DWORD error = CreateLink(device, &link);
+  if (error == ERROR_SUCCESS) *out = link;
+  return Finish(error);
+}
+
+BOOL vkbtClose(HVKBTLINK handle) {
+  if (!handle) return Finish(ERROR_INVALID_PARAMETER);
+  VKBTLink* link = FindLink(handle);
+  if (!link) return Finish(ERROR_INVALID_HANDLE);
+  ReleaseLink(link);
+  return Finish(ERROR_SUCCESS);
+}
+
+BOOL vkbtRead(HVKBTLINK handle, LPVOID buffer, DWORD length, LPDWORD read) {
+  if (!handle || length == 0 || !buffer || !read) return Finish(ERROR_INVALID_PARAMETER);
+  VKBTLink* link = FindLink(handle);
+  if (!link) return Finish(ERROR_INVALID_HANDLE);
+  return Finish(ReadLink(link, static_cast<BYTE*>(buffer), length, read));
+}
+
+BOOL vkbtWrite(HVKBTLINK handle, LPCVOID buffer, DWORD length, LPDWORD written) {
+  if (!handle || length == 0 || !buffer || !written) return Finish(ERROR_INVALID_PARAMETER);
+  VKBTLink* link = FindLink(handle);
+  if (!link) return Finish(ERROR_INVALID_HANDLE);
+  return Finish(WriteLink(link, static_cast<const BYTE*>(buffer), length, written));
+}
+
+BOOL vkbtSetTimeout(HVKBTLINK handle, DWORD milliseconds) {
+  if (!handle || milliseconds == 0) return Finish(ERROR_INVALID_PARAMETER);
+  VKBTLink* link = FindLink(handle);
+  if (!link) return Finish(ERROR_INVALID_HANDLE);
+  link->timeout = static_cast<ULONGLONG>(milliseconds) * k100nsPerMs;
+  return Finish(ERROR_SUCCESS);
+}
+
+DWORD vkbtGetTimeout(HVKBTLINK handle) {
+  VKBTLink* link = handle ? FindLink(handle) : nullptr;
+  SetLastError(!handle ? ERROR_INVALID_PARAMETER : !link ? ERROR_INVALID_HANDLE : ERROR_SUCCESS);
+  return link ? static_cast<DWORD>(link->timeout / k100nsPerMs) : 0;
+}
