@@ -1,0 +1,97 @@
+// The recorder command unit: 8-byte command packets, each with its fixed waits and its
+// own way of reading a reply, and the configuration block they carry. Timing towards
+// the recorder is by fixed sleeps only; there is no acknowledgement.
+#pragma once
+
+#include <functional>
+
+#include "nxpal/windows.h"
+#include "recorder_config.h"
+#include "vkbth.h"
+
+namespace ordiva {
+
+// Command codes (byte 4 of a packet).
+inline constexpr BYTE kCmdReadConfig = 0x01;
+inline constexpr BYTE kCmdRereadConfig = 0x04;
+inline constexpr BYTE kCmdZeroOffsets = 0x05;
+inline constexpr BYTE kCmdRelease = 0x07;
+inline constexpr BYTE kCmdStartStream = 0x08;
+inline constexpr BYTE kCmdNormalMode = 0x0A;
+inline constexpr BYTE kCmdSetupMode = 0x0B;
+inline constexpr BYTE kCmdStopStream = 0x0C;
+inline constexpr BYTE kCmdWriteConfig = 0x0D;
+inline constexpr BYTE kCmdGainCodes = 0x13;
+
+inline constexpr BYTE kPreambleByte = 0xFF;
+// Byte 5 of the reply to a release that the recorder accepted.
+inline constexpr BYTE kReleaseAccepted = 0x80;
+
+// One command packet, sent byte by byte in offset order.
+struct RecorderCommand {
+  BYTE preamble[4];  // 0-3: always FF FF FF FF
+  BYTE code;  // 4: command code
+  BYTE param1;  // 5
+  BYTE param2;  // 6
+  BYTE param3;  // 7
+};
+static_assert(sizeof(RecorderCommand) == 8);
+static_assert(offsetof(RecorderCommand, code) == 4 && offsetof(RecorderCommand, param3) == 7);
+
+constexpr RecorderCommand MakeCommand(BYTE code, BYTE p1 = 0, BYTE p2 = 0, BYTE p3 = 0) {
+  return RecorderCommand{{kPreambleByte, kPreambleByte, kPreambleByte, kPreambleByte}, code, p1, p2, p3};
+}
+
+// The link functions and the sleep the unit uses; tests may watch or replace them.
+struct RecorderIo {
+  std::function<BOOL(HVKBTLINK, LPVOID, DWORD, LPDWORD)> read = vkbtRead;
+  std::function<BOOL(HVKBTLINK, LPCVOID, DWORD, LPDWORD)> write = vkbtWrite;
+  std::function<void(DWORD)> sleep = ::Sleep;
+};
+
+// The unit's state lives for the whole run: the link handle (opened and closed by the
+// program, never here), the command packets of 13 and 05 (their parameters keep the last
+// values put in), the 8-byte reply buffer shared by the greeting and the release reply,
+// and the configuration block. One thread uses it at a time: the user-interface thread.
+class Recorder {
+ public:
+  explicit Recorder(HVKBTLINK link = nullptr, RecorderIo io = {});
+
+  HVKBTLINK link;
+  RecorderConfig config{};
+  BYTE reply[8]{};
+  // Puts the stream decoder back into its synchronising state; run by StartStream
+  // before it sends.
+  std::function<void()> resetDecoder;
+  RecorderIo io;
+
+  // 0C; 100 ms; single-byte reads until one delivers nothing, at most 10000; when all
+  // delivered, the message "Останов FP не сработал".
+  void StopStream();
+  // Decoder reset; 08; 100 ms; 61 single-byte reads, discarded.
+  void StartStream();
+  // 07; 1000 ms; one 8-byte read into the reply buffer; true when its byte 5 is 0x80.
+  bool ReleaseRecorder();
+  // 100 ms twice; 13 with channel 3 in byte 5, channel 2 in 6, channel 1 in 7; 1000 ms.
+  void SetGainCodes(BYTE g1, BYTE g2, BYTE g3);
+  // 01; 1000 ms; one 64-byte read into the block; the count it delivered.
+  int ReadConfig();
+  // 04; 100 ms; as ReadConfig.
+  int RereadConfig();
+  // 0D; 500 ms; the block byte by byte (32 bytes with version 9, else 64); 500 ms.
+  void WriteConfig();
+  // 05 with the low bytes of the three channel zero offsets; 100 ms.
+  void SetZeroOffsets(BYTE z1, BYTE z2, BYTE z3);
+  void EnterNormalMode();  // 0A, no wait
+  void EnterSetupMode();  // 0B, no wait
+
+ private:
+  void Send(const RecorderCommand& command);
+  int ReadInto(BYTE* buffer, DWORD length);  // one read; the count it delivered
+  int ReadBlock(BYTE code, DWORD waitMs);
+
+  RecorderCommand gainCodes_ = MakeCommand(kCmdGainCodes);
+  RecorderCommand zeroOffsets_ = MakeCommand(kCmdZeroOffsets);
+};
+
+}  // namespace ordiva
