@@ -1,0 +1,64 @@
+// The virtual recorder's connections: listeners on the virtual transport and on RFCOMM,
+// one host at a time, the paced live stream and the storing of configuration changes.
+#pragma once
+
+#include <string>
+
+#include "firmware.h"
+#include "options.h"
+#include "synth.h"
+#include "stream.h"
+
+namespace vr03sim {
+
+class Server {
+ public:
+  Server(const Options& options, const std::string& configPath, Firmware& firmware);
+  ~Server();
+  Server(const Server&) = delete;
+  Server& operator=(const Server&) = delete;
+
+  // Opens the listeners. False with a reason when none could be opened or the virtual
+  // address is served by another recorder. notice receives a line about a transport that
+  // is not available (e.g. no Bluetooth adapter), or stays empty.
+  bool Open(std::string* error, std::string* notice);
+  // What Open made available, for the start-up line.
+  std::string Description() const;
+  // Serves until SIGTERM or SIGINT (blocked by the caller and read here). False with a
+  // reason on a failure that ends serving.
+  bool Run(int signalFd, std::string* error);
+
+ private:
+  bool OpenVirtual(const std::string& dir, std::string* error);
+  bool OpenRfcomm(std::string* error);
+  void Accept(int listener);
+  void DropHost();
+  bool ReadHost();
+  void Apply(const Firmware::Effects& effects, int64_t now);
+  void Produce(int64_t now);
+  void Flush(int64_t now);
+  bool Stalled(int64_t now) const;  // the link stalls (a fault): nothing is sent
+
+  const Options& options_;
+  std::string configPath_;
+  Firmware& firmware_;
+  SignalSource signal_;
+  StreamWriter writer_;
+
+  int virtualListener_ = -1;
+  std::string virtualPath_;
+  int rfcommListener_ = -1;
+  int host_ = -1;
+
+  Bytes out_;  // bytes for the host not yet sent, from outOffset_
+  size_t outOffset_ = 0;
+  int64_t bootNs_ = 0;  // when the recorder was switched on
+  int64_t streamStartNs_ = 0;
+  long long produced_ = 0;  // records produced since the stream started
+  long long overflow_ = 0;  // records lost because the host did not take them
+};
+
+// Monotonic clock in nanoseconds.
+int64_t NowNs();
+
+}  // namespace vr03sim

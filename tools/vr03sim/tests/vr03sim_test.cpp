@@ -1,0 +1,433 @@
+// The real vr03sim program on a private virtual transport, reached through the link
+// library: greeting, configuration replies, the live stream checked record by record by
+// a decoder of this test, the command unit's operations, the stored block across
+// restarts, one host at a time, faults, and the command line.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "btpeer.h"
+#include "devtools.h"
+#include "recorder.h"
+#include "vkbth.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+using ordiva::RecorderConfig;
+using Clock = std::chrono::steady_clock;
+
+constexpr ULONGLONG kAddress = 0x008025000042ull;
+const char* const kAddressText = "00:80:25:00:00:42";
+
+std::string Slurp(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+}
+
+std::string Tool() {
+  const char* bin = std::getenv("NX_TEST_BIN_DIR");
+  return bin ? std::string(bin) + "/vr03sim" : std::string();
+}
+
+// One run of the program with its output in files of a temporary folder.
+class Sim {
+ public:
+  Sim(const std::string& outDir, std::vector<std::string> args) : out_(outDir + "/out"), err_(outDir + "/err") {
+    args.insert(args.begin(), Tool());
+    pid_ = fork();
+    if (pid_ == 0) {
+      int in = open("/dev/null", O_RDONLY);
+      int o = open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      int e = open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      dup2(in, 0);
+      dup2(o, 1);
+      dup2(e, 2);
+      std::vector<char*> argv;
+      for (auto& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+  }
+  ~Sim() {
+    if (pid_ > 0) Stop();
+  }
+  // Waits until the device's socket is there, or the program has ended.
+  bool WaitReady(const std::string& dir) {
+    const std::string socketPath = dir + "/" + kAddressText;
+    for (int i = 0; i < 1000; ++i) {
+      if (std::filesystem::exists(socketPath)) return true;
+      int status;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return false;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+  // SIGTERM and the exit status.
+  int Stop() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      int status = 0;
+      waitpid(pid_, &status, 0);
+      status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      pid_ = -1;
+    }
+    return status_;
+  }
+  // The exit status of a run that ends by itself.
+  int Wait() {
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return status_;
+  }
+  std::string Out() const { return Slurp(out_); }
+  std::string Err() const { return Slurp(err_); }
+
+ private:
+  std::string out_, err_;
+  pid_t pid_ = -1;
+  int status_ = -1;
+};
+
+// A host's link to the virtual recorder.
+class Host {
+ public:
+  Host() {
+    EXPECT_TRUE(NxBtCreateDeviceInfo(kAddress, u"VR-03M 0042", nullptr, 1, u"8779", &device_));
+    ok_ = vkbtCreate(device_, &link_) != FALSE;
+  }
+  ~Host() {
+    if (ok_) vkbtClose(link_);
+    vkbtDeviceInfoClose(device_);
+  }
+  bool Ok() const { return ok_; }
+  HVKBTLINK Link() const { return link_; }
+  void Send(const Bytes& bytes) {
+    DWORD n = 0;
+    ASSERT_TRUE(vkbtWrite(link_, bytes.data(), static_cast<DWORD>(bytes.size()), &n));
+    ASSERT_EQ(n, bytes.size());
+  }
+  // Up to count bytes within the time limit.
+  Bytes Read(size_t count, DWORD timeoutMs = 3000) {
+    vkbtSetTimeout(link_, timeoutMs);
+    Bytes b(count);
+    DWORD n = 0;
+    EXPECT_TRUE(vkbtRead(link_, b.data(), static_cast<DWORD>(count), &n));
+    b.resize(n);
+    vkbtSetTimeout(link_, 100);
+    return b;
+  }
+  // Reads until the link is quiet for 300 ms; the number of bytes drained.
+  size_t Drain() {
+    size_t total = 0;
+    for (size_t n; (n = Read(4096, 300).size()) > 0;) total += n;
+    return total;
+  }
+  // One byte per vkbtRead, as the acquisition reads the stream; false when none came.
+  bool Byte(unsigned char* b) {
+    DWORD n = 0;
+    for (int i = 0; i < 50; ++i) {  // 50 x 100 ms
+      if (!vkbtRead(link_, b, 1, &n)) return false;
+      if (n == 1) return true;
+    }
+    return false;
+  }
+
+ private:
+  HVKBTDEVICE device_ = nullptr;
+  HVKBTLINK link_ = nullptr;
+  bool ok_ = false;
+};
+
+Bytes Packet(unsigned char code, unsigned char p1 = 0, unsigned char p2 = 0, unsigned char p3 = 0) {
+  return {0xFF, 0xFF, 0xFF, 0xFF, code, p1, p2, p3};
+}
+
+// The decoder of this test: reads records one byte at a time and checks every pair's
+// tag against the cycle: record 0 of each 44 is full (tags 6 5 4 3, then L-1 .. 0),
+// records 11, 22 and 33 are motion records (5 4 3, then the ECG pairs), all others
+// sample records (the ECG pairs only).
+struct Record {
+  char kind;  // 'F', 'M', 'S'
+  std::vector<int> tags, values;
+};
+struct Decoded {
+  std::vector<Record> records;
+  int firstBad = -1;  // index of the first record whose tags do not fit, or -1
+};
+
+Decoded DecodeStrict(Host& host, int leads, int count) {
+  Decoded d;
+  for (int r = 0; r < count; ++r) {
+    const int k = r % 44;
+    Record rec;
+    rec.kind = k == 0 ? 'F' : (k == 11 || k == 22 || k == 33) ? 'M' : 'S';
+    std::vector<int> expected;
+    if (rec.kind == 'F') expected.push_back(6);
+    if (rec.kind != 'S') expected.insert(expected.end(), {5, 4, 3});
+    for (int t = leads - 1; t >= 0; --t) expected.push_back(t);
+    for (int tag : expected) {
+      unsigned char hi = 0, lo = 0;
+      if (!host.Byte(&hi) || !host.Byte(&lo)) {
+        ADD_FAILURE() << "the stream ended at record " << r;
+        return d;
+      }
+      rec.tags.push_back(hi >> 4);
+      rec.values.push_back((hi & 0x0F) * 256 + lo);
+      if ((hi >> 4) != tag && d.firstBad < 0) d.firstBad = r;
+    }
+    d.records.push_back(rec);
+  }
+  return d;
+}
+
+class Vr03sim : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(std::filesystem::exists(Tool())) << "NX_TEST_BIN_DIR is set by ctest";
+    config_ = files_.Path() + "/recorder.cfg";
+  }
+  std::unique_ptr<Sim> Start(std::vector<std::string> extra = {}) {
+    std::vector<std::string> args = {"--address", kAddressText, "--name", "VR-03M 0042", "--no-rfcomm",
+                                     "--config",  config_};
+    args.insert(args.end(), extra.begin(), extra.end());
+    auto sim = std::make_unique<Sim>(files_.Path(), args);
+    EXPECT_TRUE(sim->WaitReady(world_.Dir())) << sim->Err();
+    return sim;
+  }
+  static void ExpectOneLineFailure(Sim& sim, int status) {
+    EXPECT_EQ(sim.Wait(), status);
+    std::string err = sim.Err();
+    ASSERT_FALSE(err.empty());
+    EXPECT_EQ(err.find('\n'), err.size() - 1) << err;
+  }
+
+  bttest::VirtualWorld world_;
+  nxtest::TempDir files_;
+  std::string config_;
+};
+
+class Vr03simLeads : public Vr03sim, public ::testing::WithParamInterface<std::pair<int, int>> {};
+
+TEST_P(Vr03simLeads, GreetsRepliesAndStreamsTheRecordCycle) {
+  const auto [leads, rate] = GetParam();
+  auto sim = Start({"--leads", std::to_string(leads), "--rate", std::to_string(rate), "--position", "upright"});
+  Host host;
+  ASSERT_TRUE(host.Ok()) << GetLastError();
+  Bytes greeting = host.Read(8);
+  ASSERT_EQ(greeting.size(), 8u);
+  EXPECT_NE(greeting[5], 0x80);
+
+  host.Send(Packet(0x01, 0, 0, 0x20));
+  Bytes block = host.Read(64);
+  ASSERT_EQ(block.size(), 64u);
+  EXPECT_EQ(block[12], leads);
+  EXPECT_EQ(block[14], rate / 250);
+
+  host.Send(Packet(0x08));
+  Decoded d = DecodeStrict(host, leads, 3 * 44 + 1);
+  EXPECT_EQ(d.firstBad, -1);
+  ASSERT_EQ(d.records.size(), 3u * 44 + 1);
+  // Values: supply voltage near 1400 mV, gravity along +X (upright) at 1.5 g range,
+  // and an ECG that moves around mid-scale.
+  const Record& full = d.records[44];
+  EXPECT_NEAR(full.values[0], 1400 * 1.365, 10);
+  EXPECT_GT(full.values[3] - full.values[1], 900) << "X above Z by about 1 g";
+  int lo = 4095, hi = 0;
+  for (const Record& r : d.records) {
+    int ecg = r.values.back();  // channel 1
+    lo = std::min(lo, ecg);
+    hi = std::max(hi, ecg);
+  }
+  EXPECT_GT(hi, 2048);
+  EXPECT_LT(lo, 2048 + 300);
+
+  host.Send(Packet(0x0C));
+  host.Drain();
+  EXPECT_EQ(host.Read(1, 300).size(), 0u) << "the stream has stopped";
+  EXPECT_EQ(sim->Stop(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Leads, Vr03simLeads,
+                         ::testing::Values(std::make_pair(1, 250), std::make_pair(2, 500), std::make_pair(3, 1000)));
+
+TEST_F(Vr03sim, TheCommandUnitDrivesTheRecorderAndTheBlockSurvivesARestart) {
+  auto sim = Start();
+  RecorderConfig written{};
+  {
+    Host host;
+    ASSERT_TRUE(host.Ok());
+    ASSERT_EQ(host.Read(8).size(), 8u);
+    ordiva::Recorder rec(host.Link());
+    int shown = 0;
+    auto previous = NxSetMessageBoxHook(
+        [](void* n, HWND, LPCWSTR, LPCWSTR, UINT) { return ++*static_cast<int*>(n), IDOK; }, &shown);
+
+    rec.StopStream();
+    ASSERT_EQ(rec.ReadConfig(), 64);
+    EXPECT_EQ(rec.config.leads, 3);
+    rec.StartStream();
+    rec.StopStream();
+    EXPECT_EQ(shown, 0) << "the stream stops at 0C";
+
+    rec.EnterSetupMode();
+    ASSERT_EQ(rec.RereadConfig(), 64);
+    EXPECT_EQ(rec.config.mode, 0xFF);
+    rec.EnterNormalMode();
+    rec.SetGainCodes(5, 6, 7);
+    ASSERT_EQ(rec.RereadConfig(), 64);
+    EXPECT_NE(rec.config.mode, 0xFF);
+    EXPECT_EQ(rec.config.gainCode[0], 5);
+    EXPECT_EQ(rec.config.gainCode[2], 7);
+
+    rec.config.number.Set(44);
+    rec.config.leads = 2;
+    rec.config.unused48[10] = 0x5A;
+    rec.WriteConfig();
+    written = rec.config;
+    rec.StartStream();
+    rec.StopStream();
+    EXPECT_TRUE(rec.ReleaseRecorder());
+    NxSetMessageBoxHook(previous, nullptr);
+  }
+  EXPECT_EQ(sim->Stop(), 0);
+
+  sim = Start();
+  Host host;
+  ASSERT_TRUE(host.Ok());
+  Bytes greeting = host.Read(8);
+  ASSERT_EQ(greeting.size(), 8u);
+  EXPECT_EQ(greeting[7], 2) << "the greeting shows the stored leads";
+  ordiva::Recorder rec(host.Link());
+  ASSERT_EQ(rec.ReadConfig(), 64);
+  EXPECT_EQ(Bytes(rec.config.Bytes(), rec.config.Bytes() + 64), Bytes(written.Bytes(), written.Bytes() + 64));
+}
+
+TEST_F(Vr03sim, AVersion9RecorderTakes32ByteBlocks) {
+  auto sim = Start({"--version", "9"});
+  Host host;
+  ASSERT_TRUE(host.Ok());
+  ASSERT_EQ(host.Read(8).size(), 8u);
+  ordiva::Recorder rec(host.Link());
+  ASSERT_EQ(rec.ReadConfig(), 64);
+  ASSERT_EQ(rec.config.version, 9);
+  const RecorderConfig before = rec.config;
+  rec.config.month = 11;  // inside the first 32 bytes
+  rec.config.gainStep[0].Set(200);  // beyond them: not sent
+  rec.WriteConfig();
+  // The next command is a command again, not block data.
+  ASSERT_EQ(rec.ReadConfig(), 64);
+  EXPECT_EQ(rec.config.month, 11);
+  EXPECT_EQ(rec.config.gainStep[0].Get(), before.gainStep[0].Get());
+}
+
+TEST_F(Vr03sim, OneHostAtATime) {
+  auto sim = Start();
+  auto first = std::make_unique<Host>();
+  ASSERT_TRUE(first->Ok());
+  EXPECT_EQ(first->Read(8).size(), 8u);
+  {
+    Host second;  // connects, but the recorder hangs up at once
+    ASSERT_TRUE(second.Ok());
+    EXPECT_EQ(second.Read(8, 500).size(), 0u);
+  }
+  first->Send(Packet(0x01, 0, 0, 0x20));
+  EXPECT_EQ(first->Read(64).size(), 64u) << "the first host is still served";
+  first.reset();
+  // After the first host has gone, the next one is greeted.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  Host third;
+  ASSERT_TRUE(third.Ok());
+  EXPECT_EQ(third.Read(8).size(), 8u);
+}
+
+TEST_F(Vr03sim, FaultsDisturbTheStream) {
+  {
+    auto sim = Start({"--garble", "0.05", "--seed", "3"});
+    Host host;
+    ASSERT_TRUE(host.Ok());
+    ASSERT_EQ(host.Read(8).size(), 8u);
+    host.Send(Packet(0x08));
+    Decoded d = DecodeStrict(host, 3, 88);
+    EXPECT_GE(d.firstBad, 0) << "garbled tags show";
+  }
+  auto sim = Start({"--stall", "400/1", "--rate", "1000"});
+  Host host;
+  ASSERT_TRUE(host.Ok());
+  ASSERT_EQ(host.Read(8).size(), 8u);
+  host.Send(Packet(0x08));
+  // Some gap between bytes of at least 300 ms within 2.5 s of streaming.
+  long long longestGapMs = 0;
+  auto last = Clock::now();
+  const auto end = last + std::chrono::milliseconds(2500);
+  while (Clock::now() < end) {
+    unsigned char b;
+    DWORD n = 0;
+    vkbtRead(host.Link(), &b, 1, &n);
+    if (n == 1) {
+      auto now = Clock::now();
+      longestGapMs = std::max<long long>(longestGapMs, std::chrono::duration_cast<std::chrono::milliseconds>(now - last).count());
+      last = now;
+    }
+  }
+  EXPECT_GE(longestGapMs, 300);
+}
+
+TEST_F(Vr03sim, CommandLineAndLifecycle) {
+  {
+    Sim help(files_.Path(), {"--help"});
+    EXPECT_EQ(help.Wait(), 0);
+    const std::string text = help.Out();
+    for (const char* word : {"--address", "--name", "--leads", "--rate", "--position", "--battery", "--drop",
+                             "--extra", "--garble", "--stall", "--config", "NX_BT_DIR", "RFCOMM", "SIGTERM"})
+      EXPECT_NE(text.find(word), std::string::npos) << word;
+  }
+  {
+    Sim bad(files_.Path(), {"--leads", "7"});
+    ExpectOneLineFailure(bad, 2);
+  }
+  {
+    std::ofstream(config_, std::ios::binary) << "short";
+    Sim broken(files_.Path(), {"--config", config_, "--no-rfcomm"});
+    ExpectOneLineFailure(broken, 1);
+    std::filesystem::remove(config_);
+  }
+  {
+    const char* saved = std::getenv("NX_BT_DIR");
+    std::string dir = saved ? saved : "";
+    unsetenv("NX_BT_DIR");
+    Sim nowhere(files_.Path(), {"--no-rfcomm", "--config", config_});
+    ExpectOneLineFailure(nowhere, 1);
+    setenv("NX_BT_DIR", dir.c_str(), 1);
+  }
+  auto sim = Start();
+  EXPECT_EQ(Slurp(world_.Dir() + "/" + kAddressText + ".name"), "VR-03M 0042\n");
+  {
+    std::filesystem::create_directory(files_.Path() + "/twin");
+    Sim twin(files_.Path() + "/twin", {"--address", kAddressText, "--no-rfcomm", "--config", config_ + "2"});
+    EXPECT_EQ(twin.Wait(), 1) << "the address is served already";
+  }
+  EXPECT_EQ(sim->Stop(), 0);
+  EXPECT_FALSE(std::filesystem::exists(world_.Dir() + "/" + kAddressText)) << "switched off";
+  EXPECT_TRUE(std::filesystem::exists(world_.Dir() + "/" + kAddressText + ".name")) << "still a known device";
+  EXPECT_TRUE(std::filesystem::exists(config_)) << "factory block stored";
+}
+
+}  // namespace
