@@ -13,9 +13,11 @@ using HVKBTDEVICE = void*;  // a device record (VKBTDeviceInfo), reference-count
 using HVKBTLINK = void*;  // an open link (VKBTLink), reference-counted
 
 // Every function sets the calling thread's last error on every path (0 on success):
-// 87 for a null handle, buffer or out pointer, a zero length or a zero time limit; 6 for
-// a handle that is not a live object of the expected type; 8 when no memory is left;
-// otherwise the socket layer's code (WSAE..., errors.h), passed through.
+// 87 for a null or unreadable handle, a null buffer or out pointer (a write's buffer
+// must also be readable), a zero length or a zero time limit; 6 for a handle that is
+// not a live object of the expected type (a stale handle is refused without being
+// read); 8 when no memory is left; otherwise the socket layer's code (WSAE...,
+// errors.h), passed through. Arguments are checked before the handle's type.
 
 // Opens the link to a device record, or shares the open one: two opens of one record
 // return the same handle, and each open takes a reference that vkbtClose gives back.

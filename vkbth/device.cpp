@@ -60,7 +60,7 @@ using namespace vkbth;
 BOOL vkbtDeviceInfoClose(HVKBTDEVICE handle) {
   DWORD error = ERROR_SUCCESS;
   VKBTDeviceInfo* device = nullptr;
-  if (!handle) error = ERROR_INVALID_PARAMETER;
+  if (!ReadableHandle(handle, sizeof(VKBTDeviceInfo))) error = ERROR_INVALID_PARAMETER;
   else if (!(device = FindDevice(handle))) error = ERROR_INVALID_HANDLE;
   else ReleaseDevice(device);
   SetLastError(error);

@@ -170,7 +170,7 @@ void ReleaseLink(VKBTLink* link) {
 using namespace vkbth;
 
 BOOL vkbtCreate(HVKBTDEVICE deviceHandle, HVKBTLINK* out) {
-  if (!deviceHandle || !out) return Finish(ERROR_INVALID_PARAMETER);
+  if (!ReadableHandle(deviceHandle, sizeof(VKBTDeviceInfo)) || !out) return Finish(ERROR_INVALID_PARAMETER);
   VKBTDeviceInfo* device = FindDevice(deviceHandle);
   if (!device) return Finish(ERROR_INVALID_HANDLE);
   VKBTLink* link = nullptr;
@@ -180,7 +180,7 @@ BOOL vkbtCreate(HVKBTDEVICE deviceHandle, HVKBTLINK* out) {
 }
 
 BOOL vkbtClose(HVKBTLINK handle) {
-  if (!handle) return Finish(ERROR_INVALID_PARAMETER);
+  if (!ReadableHandle(handle, sizeof(VKBTLink))) return Finish(ERROR_INVALID_PARAMETER);
   VKBTLink* link = FindLink(handle);
   if (!link) return Finish(ERROR_INVALID_HANDLE);
   ReleaseLink(link);
@@ -188,21 +188,23 @@ BOOL vkbtClose(HVKBTLINK handle) {
 }
 
 BOOL vkbtRead(HVKBTLINK handle, LPVOID buffer, DWORD length, LPDWORD read) {
-  if (!handle || length == 0 || !buffer || !read) return Finish(ERROR_INVALID_PARAMETER);
+  if (!ReadableHandle(handle, sizeof(VKBTLink)) || length == 0 || !buffer || !read)
+    return Finish(ERROR_INVALID_PARAMETER);
   VKBTLink* link = FindLink(handle);
   if (!link) return Finish(ERROR_INVALID_HANDLE);
   return Finish(ReadLink(link, static_cast<BYTE*>(buffer), length, read));
 }
 
 BOOL vkbtWrite(HVKBTLINK handle, LPCVOID buffer, DWORD length, LPDWORD written) {
-  if (!handle || length == 0 || !buffer || !written) return Finish(ERROR_INVALID_PARAMETER);
+  if (!ReadableHandle(handle, sizeof(VKBTLink)) || length == 0 || IsBadReadPtr(buffer, length) || !written)
+    return Finish(ERROR_INVALID_PARAMETER);
   VKBTLink* link = FindLink(handle);
   if (!link) return Finish(ERROR_INVALID_HANDLE);
   return Finish(WriteLink(link, static_cast<const BYTE*>(buffer), length, written));
 }
 
 BOOL vkbtSetTimeout(HVKBTLINK handle, DWORD milliseconds) {
-  if (!handle || milliseconds == 0) return Finish(ERROR_INVALID_PARAMETER);
+  if (!ReadableHandle(handle, sizeof(VKBTLink)) || milliseconds == 0) return Finish(ERROR_INVALID_PARAMETER);
   VKBTLink* link = FindLink(handle);
   if (!link) return Finish(ERROR_INVALID_HANDLE);
   link->timeout = static_cast<ULONGLONG>(milliseconds) * k100nsPerMs;
@@ -210,7 +212,8 @@ BOOL vkbtSetTimeout(HVKBTLINK handle, DWORD milliseconds) {
 }
 
 DWORD vkbtGetTimeout(HVKBTLINK handle) {
-  VKBTLink* link = handle ? FindLink(handle) : nullptr;
-  SetLastError(!handle ? ERROR_INVALID_PARAMETER : !link ? ERROR_INVALID_HANDLE : ERROR_SUCCESS);
+  const bool readable = ReadableHandle(handle, sizeof(VKBTLink));
+  VKBTLink* link = readable ? FindLink(handle) : nullptr;
+  SetLastError(!readable ? ERROR_INVALID_PARAMETER : !link ? ERROR_INVALID_HANDLE : ERROR_SUCCESS);
   return link ? static_cast<DWORD>(link->timeout / k100nsPerMs) : 0;
 }

@@ -53,6 +53,15 @@ bool IsLiveObject(const void* object, ObjectKind kind) {
   return it != State().live.end() && it->second == kind;
 }
 
+bool ReadableHandle(const void* handle, size_t size) {
+  if (!handle) return false;
+  {
+    std::lock_guard<std::mutex> guard(State().tableLock);
+    if (State().live.count(handle)) return true;
+  }
+  return !IsBadReadPtr(handle, size);
+}
+
 HMODULE Module() { return State().module; }
 VKBTLink** OpenLinks() { return &State().openLinks; }
 

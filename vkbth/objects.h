@@ -16,6 +16,9 @@ void RegisterObject(const void* object, ObjectKind kind);
 void UnregisterObject(const void* object);
 // True when object is a live object of that kind (never reads the object).
 bool IsLiveObject(const void* object, ObjectKind kind);
+// The first check of a handle: not null, and either a live object of the library (of
+// any kind: the type is checked later by its tag) or memory readable for size bytes.
+bool ReadableHandle(const void* handle, size_t size);
 
 HMODULE Module();
 // Head of the library's list of open links. The list is plain data: callers of the

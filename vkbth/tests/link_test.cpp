@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <errno.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 
 #include <atomic>
@@ -312,6 +313,18 @@ TEST_F(LinkTest, HandlesAreCheckedArgumentsFirstThenType) {
   std::memcpy(forged, &linkTag, sizeof(linkTag));
   expectFail(vkbtRead(forged, buf, 1, &count), ERROR_INVALID_HANDLE, "forged link");
   expectFail(vkbtClose(forged), ERROR_INVALID_HANDLE, "close forged link");
+
+  // Memory that cannot be read is no handle at all: 87.
+  void* page = mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(page, MAP_FAILED);
+  expectFail(vkbtRead(page, buf, 1, &count), ERROR_INVALID_PARAMETER, "read unreadable");
+  expectFail(vkbtClose(page), ERROR_INVALID_PARAMETER, "close unreadable");
+  expectFail(vkbtSetTimeout(page, 5), ERROR_INVALID_PARAMETER, "set timeout unreadable");
+  expectFail(vkbtCreate(page, &other), ERROR_INVALID_PARAMETER, "create unreadable");
+  expectFail(vkbtDeviceInfoClose(page), ERROR_INVALID_PARAMETER, "device close unreadable");
+  expectFail(vkbtWrite(link, page, 1, &count), ERROR_INVALID_PARAMETER, "write from unreadable buffer");
+  munmap(page, 4096);
+  EXPECT_EQ(count, 77u);
 
   EXPECT_TRUE(vkbtClose(link));
   // A stale handle is refused, never read.
