@@ -3,9 +3,6 @@
 // received against the nominal count (rate x streaming time) and the CPU time of the
 // reading thread and of vr03sim. Goal: within 0.5% of nominal, reader below 10% of a core.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -19,6 +16,7 @@
 #include <vector>
 
 #include "devtools.h"
+#include "nxtest/process.h"
 #include "nxtest/temp.h"
 #include "vkbth.h"
 
@@ -84,26 +82,19 @@ bool Send(HVKBTLINK link, unsigned char code) {
 void BM_Vr03simStream(benchmark::State& state) {
   const char* env = std::getenv("NX_BENCH_SECONDS");
   const double seconds = env ? std::atof(env) : 60.0;
-  nxtest::TempDir dir("bench-bt");
-  setenv("NX_BT_DIR", dir.Path().c_str(), 1);
-  const std::string config = dir.Path() + "/recorder.cfg";
-  pid_t sim = fork();
-  if (sim == 0) {
-    int null = open("/dev/null", O_WRONLY);
-    dup2(null, 1);
-    execl(NX_BENCH_VR03SIM, "vr03sim", "--address", kAddressText, "--rate", "1000", "--leads", "3", "--no-rfcomm",
-          "--config", config.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  for (int i = 0; i < 500 && !std::filesystem::exists(dir.Path() + "/" + kAddressText); ++i)
+  nxtest::TempEnvDir dir("NX_BT_DIR", "bench-bt");
+  const std::string config = dir.Dir() + "/recorder.cfg";
+  nxtest::ChildProcess sim(NX_BENCH_VR03SIM,
+                           {"--address", kAddressText, "--rate", "1000", "--leads", "3", "--no-rfcomm", "--config",
+                            config},
+                           dir.Dir() + "/out", dir.Dir() + "/err");
+  for (int i = 0; i < 500 && !std::filesystem::exists(dir.Dir() + "/" + kAddressText); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
 
   HVKBTDEVICE device = nullptr;
   HVKBTLINK link = nullptr;
   if (!NxBtCreateDeviceInfo(kAddress, u"VR-03M bench", nullptr, 1, nullptr, &device) || !vkbtCreate(device, &link)) {
-    state.SkipWithError("cannot reach vr03sim");
-    kill(sim, SIGTERM);
-    waitpid(sim, nullptr, 0);
+    state.SkipWithError(("cannot reach vr03sim: " + sim.Err()).c_str());
     return;
   }
   unsigned char greeting[8];
@@ -115,7 +106,7 @@ void BM_Vr03simStream(benchmark::State& state) {
   for (auto _ : state) {
     RecordCounter counter;
     unsigned char byte = 0;
-    const double simCpu0 = ProcessCpuSeconds(sim);
+    const double simCpu0 = ProcessCpuSeconds(sim.Pid());
     Send(link, 0x08);
     const auto start = std::chrono::steady_clock::now();
     const double cpu0 = ThreadCpuSeconds();
@@ -127,7 +118,7 @@ void BM_Vr03simStream(benchmark::State& state) {
     const double readerCpu = ThreadCpuSeconds() - cpu0;
     Send(link, 0x0C);
     const double streamed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const double simCpu = ProcessCpuSeconds(sim) - simCpu0;
+    const double simCpu = ProcessCpuSeconds(sim.Pid()) - simCpu0;
     // What was sent before the stop is still on its way: read it to the first empty read.
     while (vkbtRead(link, &byte, 1, &n) && n == 1) counter.Feed(byte);
 
@@ -142,9 +133,7 @@ void BM_Vr03simStream(benchmark::State& state) {
 
   vkbtClose(link);
   vkbtDeviceInfoClose(device);
-  kill(sim, SIGTERM);
-  waitpid(sim, nullptr, 0);
-  unsetenv("NX_BT_DIR");
+  sim.Stop();
 }
 
 BENCHMARK(BM_Vr03simStream)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();

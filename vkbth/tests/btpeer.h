@@ -21,14 +21,9 @@
 namespace bttest {
 
 // NX_BT_DIR points to a fresh folder for the scope.
-class VirtualWorld {
+class VirtualWorld : public nxtest::TempEnvDir {
  public:
-  VirtualWorld() : dir_("nxtest-bt") { setenv("NX_BT_DIR", dir_.Path().c_str(), 1); }
-  ~VirtualWorld() { unsetenv("NX_BT_DIR"); }
-  const std::string& Dir() const { return dir_.Path(); }
-
- private:
-  nxtest::TempDir dir_;
+  VirtualWorld() : TempEnvDir("NX_BT_DIR", "nxtest-bt") {}
 };
 
 // A device switched on in the virtual world: a listening socket at its address.

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "nxtest/process.h"
 #include "nxtest/temp.h"
 
 #include "nxpal/registry.h"
@@ -20,15 +21,12 @@
 
 namespace {
 
+using nxtest::Slurp;
+
 struct Result {
   int status = -1;
   std::string out, err;
 };
-
-std::string Slurp(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-}
 
 class Nxreg : public ::testing::TestWithParam<const char*> {
  protected:
@@ -41,28 +39,11 @@ class Nxreg : public ::testing::TestWithParam<const char*> {
 
   // Runs nxreg with stdin from /dev/null (so it cannot be asked anything).
   Result Run(std::vector<std::string> args) {
-    args.insert(args.begin(), tool_);
-    std::string out = dir_ + "/stdout", err = dir_ + "/stderr";
-    pid_t pid = fork();
-    if (pid == 0) {
-      int in = open("/dev/null", O_RDONLY);
-      int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      dup2(in, 0);
-      dup2(o, 1);
-      dup2(e, 2);
-      std::vector<char*> argv;
-      for (auto& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
+    nxtest::ChildProcess nxreg(tool_, std::move(args), dir_ + "/stdout", dir_ + "/stderr");
     Result r;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = Slurp(out);
-    r.err = Slurp(err);
+    r.status = nxreg.Wait();
+    r.out = nxreg.Out();
+    r.err = nxreg.Err();
     return r;
   }
   // A failure: non-zero status and exactly one line of reason.

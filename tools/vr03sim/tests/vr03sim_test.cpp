@@ -2,11 +2,7 @@
 // library: greeting, configuration replies, the live stream checked record by record by
 // a decoder of this test, the command unit's operations, the stored block across
 // restarts, one host at a time, faults, and the command line.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -17,6 +13,7 @@
 #include <vector>
 
 #include "btpeer.h"
+#include "nxtest/process.h"
 #include "devtools.h"
 #include "recorder.h"
 #include "vkbth.h"
@@ -30,80 +27,25 @@ using Clock = std::chrono::steady_clock;
 constexpr ULONGLONG kAddress = 0x008025000042ull;
 const char* const kAddressText = "00:80:25:00:00:42";
 
-std::string Slurp(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-}
-
 std::string Tool() {
   const char* bin = std::getenv("NX_TEST_BIN_DIR");
   return bin ? std::string(bin) + "/vr03sim" : std::string();
 }
 
-// One run of the program with its output in files of a temporary folder.
-class Sim {
+// One run of the program with its output in files of a folder.
+class Sim : public nxtest::ChildProcess {
  public:
-  Sim(const std::string& outDir, std::vector<std::string> args) : out_(outDir + "/out"), err_(outDir + "/err") {
-    args.insert(args.begin(), Tool());
-    pid_ = fork();
-    if (pid_ == 0) {
-      int in = open("/dev/null", O_RDONLY);
-      int o = open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      int e = open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      dup2(in, 0);
-      dup2(o, 1);
-      dup2(e, 2);
-      std::vector<char*> argv;
-      for (auto& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-  }
-  ~Sim() {
-    if (pid_ > 0) Stop();
-  }
-  // Waits until the device's socket is there, or the program has ended.
+  Sim(const std::string& outDir, std::vector<std::string> args)
+      : ChildProcess(Tool(), std::move(args), outDir + "/out", outDir + "/err") {}
+  // Waits until the device's socket is there; false when the program ended first.
   bool WaitReady(const std::string& dir) {
     const std::string socketPath = dir + "/" + kAddressText;
-    for (int i = 0; i < 1000; ++i) {
+    for (int i = 0; i < 1000 && Running(); ++i) {
       if (std::filesystem::exists(socketPath)) return true;
-      int status;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        return false;
-      }
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return false;
   }
-  // SIGTERM and the exit status.
-  int Stop() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      int status = 0;
-      waitpid(pid_, &status, 0);
-      status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-      pid_ = -1;
-    }
-    return status_;
-  }
-  // The exit status of a run that ends by itself.
-  int Wait() {
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    pid_ = -1;
-    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return status_;
-  }
-  std::string Out() const { return Slurp(out_); }
-  std::string Err() const { return Slurp(err_); }
-
- private:
-  std::string out_, err_;
-  pid_t pid_ = -1;
-  int status_ = -1;
 };
 
 // A host's link to the virtual recorder.
@@ -418,7 +360,7 @@ TEST_F(Vr03sim, CommandLineAndLifecycle) {
     setenv("NX_BT_DIR", dir.c_str(), 1);
   }
   auto sim = Start();
-  EXPECT_EQ(Slurp(world_.Dir() + "/" + kAddressText + ".name"), "VR-03M 0042\n");
+  EXPECT_EQ(nxtest::Slurp(world_.Dir() + "/" + kAddressText + ".name"), "VR-03M 0042\n");
   {
     std::filesystem::create_directory(files_.Path() + "/twin");
     Sim twin(files_.Path() + "/twin", {"--address", kAddressText, "--no-rfcomm", "--config", config_ + "2"});

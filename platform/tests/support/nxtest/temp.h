@@ -29,16 +29,25 @@ class TempDir {
   std::string path_;
 };
 
-// Both registry hives in a fresh folder (NX_REGISTRY_DIR) for the scope; the variable is
-// removed again at the end so that no later test writes into a deleted folder.
-class TempRegistry {
+// A fresh folder named by an environment variable for the scope; the variable is removed
+// again at the end so that no later test writes into a deleted folder.
+class TempEnvDir {
  public:
-  TempRegistry() : dir_("nxtest-reg") { setenv("NX_REGISTRY_DIR", dir_.Path().c_str(), 1); }
-  ~TempRegistry() { unsetenv("NX_REGISTRY_DIR"); }
+  TempEnvDir(const char* variable, const char* prefix) : variable_(variable), dir_(prefix) {
+    setenv(variable_.c_str(), dir_.Path().c_str(), 1);
+  }
+  ~TempEnvDir() { unsetenv(variable_.c_str()); }
   const std::string& Dir() const { return dir_.Path(); }
 
  private:
+  std::string variable_;
   TempDir dir_;
+};
+
+// Both registry hives in a fresh folder (NX_REGISTRY_DIR) for the scope.
+class TempRegistry : public TempEnvDir {
+ public:
+  TempRegistry() : TempEnvDir("NX_REGISTRY_DIR", "nxtest-reg") {}
 };
 
 }  // namespace nxtest
