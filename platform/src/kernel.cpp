@@ -85,6 +85,9 @@ DWORD Win32FromErrno(int err) {
     case ENODEV: return ERROR_DEV_NOT_EXIST;
     case ECONNREFUSED: return ERROR_PIPE_BUSY;
     case ENOTSUP: return ERROR_NOT_SUPPORTED;
+    case ENOMEDIUM: return ERROR_NOT_READY;
+    case EFBIG: return ERROR_DISK_FULL;
+    case ESRCH: return ERROR_INVALID_HANDLE;
     default: return ERROR_GEN_FAILURE;
   }
 }

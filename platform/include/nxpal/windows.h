@@ -2,11 +2,14 @@
 #pragma once
 
 #include "com.h"
+#include "drives.h"
 #include "errors.h"
+#include "file.h"
 #include "guid.h"
 #include "memprobe.h"
 #include "menu.h"
 #include "msgbox.h"
+#include "process.h"
 #include "registry.h"
 #include "resource.h"
 #include "shell.h"

@@ -1,0 +1,124 @@
+// Files, raw volumes and named pipes behind CreateFile, with ReadFile, WriteFile,
+// SetFilePointer and GetFileSize; file mappings and views; the temporary folder.
+// A file handle's value is the descriptor behind it (see types.h).
+#pragma once
+
+#include "errors.h"
+#include "export.h"
+#include "types.h"
+
+// ---- access, sharing, disposition, flags ---------------------------------------------
+inline constexpr DWORD GENERIC_READ = 0x80000000u;
+inline constexpr DWORD GENERIC_WRITE = 0x40000000u;
+inline constexpr DWORD FILE_SHARE_READ = 0x1;
+inline constexpr DWORD FILE_SHARE_WRITE = 0x2;
+inline constexpr DWORD FILE_SHARE_DELETE = 0x4;
+
+inline constexpr DWORD CREATE_NEW = 1;
+inline constexpr DWORD CREATE_ALWAYS = 2;
+inline constexpr DWORD OPEN_EXISTING = 3;
+inline constexpr DWORD OPEN_ALWAYS = 4;
+inline constexpr DWORD TRUNCATE_EXISTING = 5;
+
+inline constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x1;
+inline constexpr DWORD FILE_ATTRIBUTE_HIDDEN = 0x2;
+inline constexpr DWORD FILE_ATTRIBUTE_SYSTEM = 0x4;
+inline constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
+inline constexpr DWORD FILE_ATTRIBUTE_ARCHIVE = 0x20;
+inline constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+inline constexpr DWORD FILE_ATTRIBUTE_TEMPORARY = 0x100;
+inline constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu;
+
+inline constexpr DWORD FILE_FLAG_WRITE_THROUGH = 0x80000000u;
+inline constexpr DWORD FILE_FLAG_RANDOM_ACCESS = 0x10000000u;
+inline constexpr DWORD FILE_FLAG_SEQUENTIAL_SCAN = 0x08000000u;
+inline constexpr DWORD FILE_FLAG_DELETE_ON_CLOSE = 0x04000000u;
+
+inline constexpr DWORD FILE_BEGIN = 0;
+inline constexpr DWORD FILE_CURRENT = 1;
+inline constexpr DWORD FILE_END = 2;
+inline constexpr DWORD INVALID_SET_FILE_POINTER = 0xFFFFFFFFu;
+inline constexpr DWORD INVALID_FILE_SIZE = 0xFFFFFFFFu;
+
+// Opens or creates what the name says:
+// - "\\.\pipe\NAME": the client end of a named pipe, an AF_UNIX SOCK_SEQPACKET socket
+//   NAME in NX_PIPE_DIR (or, without it, $XDG_RUNTIME_DIR/veltrak/pipe when NAME is
+//   there, else /run/veltrak/pipe). Absent: 2; every instance busy: 231. Byte read mode.
+// - "\\.\E:": the raw volume of drive E: (removable media and images pinned with
+//   NX_DRIVES only; see drives.h). Transfers and positions must be multiples of 512
+//   bytes (87 otherwise); reads come from the medium, writes reach it before the call
+//   returns; writes to a volume whose file system is mounted fail with 5.
+// - "E:\DIR\NAME": a file on drive E:, through the mount point or folder behind the
+//   letter, or, on an unmounted FAT volume, through its directory entries (existing
+//   files only, written in place within their size).
+// - anything else: a path of this system, unchanged.
+// Sharing modes are accepted and not enforced (Linux has no mandatory sharing).
+// FILE_FLAG_DELETE_ON_CLOSE removes the name when the handle is closed; another process
+// that reached the descriptor keeps the (nameless) file until it closes it too.
+// FILE_FLAG_WRITE_THROUGH writes synchronously; FILE_FLAG_RANDOM_ACCESS and
+// FILE_FLAG_SEQUENTIAL_SCAN are passed on as read-ahead hints. Failure: INVALID_HANDLE_VALUE.
+NXPAL_API HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
+                             DWORD disposition, DWORD flagsAndAttributes, HANDLE templateFile);
+NXPAL_API HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
+                             DWORD disposition, DWORD flagsAndAttributes, HANDLE templateFile);
+
+// Synchronous transfers only (overlapped must be null). A pipe in message read mode
+// returns one message per read; a message larger than the buffer gives FALSE with 234
+// (ERROR_MORE_DATA) and the rest on the next read. Reading a pipe whose server has gone
+// gives 109, writing it 232. Pipe waits end with 995 on a thread whose end is requested.
+struct OVERLAPPED;
+using LPOVERLAPPED = OVERLAPPED*;
+NXPAL_API BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED overlapped);
+NXPAL_API BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED overlapped);
+
+// Moves the position; with distanceHigh the distance is the signed 64-bit number
+// high:low and the new position's high half is stored back. A position before the
+// start: 131. Failure: INVALID_SET_FILE_POINTER with the last error set (a new position
+// whose low half is 0xFFFFFFFF is told apart by last error 0).
+NXPAL_API DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD method);
+// Length of a file, a volume or a file on a volume; INVALID_FILE_SIZE with the last
+// error set on failure (last error 0 when the low half really is 0xFFFFFFFF).
+NXPAL_API DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh);
+
+// Attributes of a file or folder (FILE_ATTRIBUTE_*), INVALID_FILE_ATTRIBUTES with 2 or
+// 3 when it does not exist: the way to test that a file exists.
+NXPAL_API DWORD GetFileAttributesW(LPCWSTR name);
+NXPAL_API DWORD GetFileAttributesA(LPCSTR name);
+
+// The folder for temporary files with its trailing separator ('/'): TMPDIR when it
+// names a folder, else /tmp/. Returns the length without the terminator, or, when the
+// buffer of `size` characters is too small, the size needed with the terminator.
+NXPAL_API DWORD GetTempPathW(DWORD size, LPWSTR buffer);
+
+// ---- file mappings --------------------------------------------------------------------
+inline constexpr DWORD PAGE_READONLY = 0x02;
+inline constexpr DWORD PAGE_READWRITE = 0x04;
+inline constexpr DWORD SEC_COMMIT = 0x8000000;
+inline constexpr DWORD FILE_MAP_WRITE = 0x0002;
+inline constexpr DWORD FILE_MAP_READ = 0x0004;
+inline constexpr DWORD FILE_MAP_ALL_ACCESS = 0xF001F;
+
+// A mapping of a regular file (unnamed only). Size 0 maps the file's current length (an
+// empty file gives 1006, ERROR_FILE_INVALID); a larger size than the file extends the
+// file with zero bytes (PAGE_READWRITE only). Failure: null.
+NXPAL_API HANDLE CreateFileMappingW(HANDLE file, LPSECURITY_ATTRIBUTES sa, DWORD protect, DWORD maxSizeHigh,
+                                    DWORD maxSizeLow, LPCWSTR name);
+// A view shared with the file: what is written through it is in the file and what the
+// file receives shows in it. Offsets are multiples of 65536 (1132 otherwise); 0 bytes
+// maps to the end of the mapping. The view outlives its mapping handle. Failure: null.
+NXPAL_API LPVOID MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh, DWORD offsetLow, SIZE_T bytes);
+// FALSE with 487 for an address that is not the start of a view.
+NXPAL_API BOOL UnmapViewOfFile(LPCVOID address);
+
+// ---- named pipes --------------------------------------------------------------------
+inline constexpr DWORD PIPE_READMODE_BYTE = 0x0;
+inline constexpr DWORD PIPE_READMODE_MESSAGE = 0x2;
+inline constexpr DWORD PIPE_WAIT = 0x0;
+inline constexpr DWORD PIPE_NOWAIT = 0x1;
+
+// Sets the read mode of a pipe's client end (PIPE_READMODE_BYTE or _MESSAGE, with
+// PIPE_WAIT); collection counts and time-outs are not offered (87 when given).
+NXPAL_API BOOL SetNamedPipeHandleState(HANDLE pipe, LPDWORD mode, LPDWORD maxCollectionCount,
+                                       LPDWORD collectDataTimeout);
+// The process id of the server at the other end of a pipe's client end.
+NXPAL_API BOOL GetNamedPipeServerProcessId(HANDLE pipe, ULONG* serverProcessId);
