@@ -7,5 +7,7 @@
 #include "vkrt/channel.h"
 #include "vkrt/codec.h"
 #include "vkrt/dataclass.h"
+#include "vkrt/pf.h"
 #include "vkrt/providers.h"
 #include "vkrt/setupsvr.h"
+#include "vkrt/sm.h"

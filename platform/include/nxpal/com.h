@@ -44,6 +44,14 @@ struct IMalloc : IUnknown {
 };
 using LPMALLOC = IMalloc*;
 
+// Progress reports of a long operation: the current and the maximum amount, whether
+// the amounts are exact, and whether the receiver owns the operation.
+inline constexpr IID IID_IProgressNotify = nx::Guid("A9D758A0-4617-11CF-95FC-00AA00680DB4");
+struct IProgressNotify : IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE OnProgress(DWORD progressCurrent, DWORD progressMaximum, BOOL accurate,
+                                               BOOL owner) = 0;
+};
+
 // ---- task allocator -------------------------------------------------------------------
 // Blocks handed between modules (strings, records, vectors of PROPVARIANTs) come from
 // here and are freed here; never mix them with malloc/free or new/delete.

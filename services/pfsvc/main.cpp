@@ -1,0 +1,132 @@
+// pfsvc: the paged-file service. Serves the paged-file pipe protocol on NX_PIPE_DIR
+// (or --pipe-dir) in the foreground until SIGTERM or SIGINT; --daemon detaches.
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/signalfd.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "peer.h"
+#include "server.h"
+
+namespace {
+
+const char kUsage[] =
+    "Usage: pfsvc [--pipe-dir DIR] [--daemon] [--pid-file FILE]\n"
+    "\n"
+    "The paged-file service: performs the file and raw volume I/O of paged files for\n"
+    "programs of the same user (or, run as root, of every local user).\n"
+    "\n"
+    "  --pipe-dir DIR   folder of the service's pipes; default NX_PIPE_DIR, else\n"
+    "                   /run/veltrak/pipe for root and $XDG_RUNTIME_DIR/veltrak/pipe\n"
+    "                   for other users\n"
+    "  --daemon         detach after the pipe is ready\n"
+    "  --pid-file FILE  write the serving process's id into FILE\n"
+    "  --help           show this text\n"
+    "\n"
+    "Files are opened with the client's own rights. Raw volumes (\\\\.\\E:) exist for\n"
+    "removable media and images pinned with NX_DRIVES; run as root, the service opens\n"
+    "them for clients whose own rights do not reach the device. A volume whose file\n"
+    "system is mounted is never written. Stops on SIGTERM or SIGINT.\n";
+
+int Fail(const std::string& reason) {
+  std::fprintf(stderr, "pfsvc: %s\n", reason.c_str());
+  return 1;
+}
+
+// Tells systemd (Type=notify) that the pipe is ready, when started by it.
+void NotifyReady() {
+  const char* path = getenv("NOTIFY_SOCKET");
+  if (!path || (path[0] != '/' && path[0] != '@')) return;
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  size_t len = strlen(path);
+  if (len >= sizeof addr.sun_path) return;
+  memcpy(addr.sun_path, path, len);
+  if (addr.sun_path[0] == '@') addr.sun_path[0] = '\0';
+  int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return;
+  const char msg[] = "READY=1";
+  sendto(fd, msg, sizeof msg - 1, 0, reinterpret_cast<sockaddr*>(&addr),
+         static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + len));
+  close(fd);
+}
+
+std::string DefaultPipeDir() {
+  if (const char* d = getenv("NX_PIPE_DIR"); d && *d) return d;
+  if (pfsvc::Privileged()) return "/run/veltrak/pipe";
+  if (const char* run = getenv("XDG_RUNTIME_DIR"); run && *run) return std::string(run) + "/veltrak/pipe";
+  return {};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string dir, pidFile;
+  bool daemonize = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "--help" || a == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (a == "--daemon") {
+      daemonize = true;
+    } else if ((a == "--pipe-dir" || a == "--pid-file") && i + 1 < argc) {
+      (a == "--pipe-dir" ? dir : pidFile) = argv[++i];
+    } else {
+      return Fail("unknown argument " + a + " (see --help)");
+    }
+  }
+  if (dir.empty()) dir = DefaultPipeDir();
+  if (dir.empty()) return Fail("no pipe folder: set --pipe-dir, NX_PIPE_DIR or XDG_RUNTIME_DIR");
+
+  // Signals arrive through a descriptor that the accept loop watches; every thread
+  // started later inherits the blocked mask.
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  pfsvc::Server server(dir);
+  std::string error;
+  if (!server.Start(&error)) return Fail(error);
+
+  if (daemonize) {
+    pid_t child = fork();
+    if (child < 0) return Fail(std::string("fork failed: ") + strerror(errno));
+    if (child > 0) _exit(0);
+    setsid();
+    if (chdir("/") != 0) return Fail("cannot change to /");
+    int null = open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (null >= 0) {
+      dup2(null, 0);
+      dup2(null, 1);
+      dup2(null, 2);
+      close(null);
+    }
+  }
+  if (!pidFile.empty()) {
+    if (FILE* f = std::fopen(pidFile.c_str(), "w")) {
+      std::fprintf(f, "%d\n", static_cast<int>(getpid()));
+      std::fclose(f);
+    } else {
+      return Fail("cannot write " + pidFile);
+    }
+  }
+  int stopFd = signalfd(-1, &set, SFD_CLOEXEC);
+  if (stopFd < 0) return Fail("signalfd failed");
+  NotifyReady();
+  server.Run(stopFd);
+  if (!pidFile.empty()) unlink(pidFile.c_str());
+  return 0;
+}

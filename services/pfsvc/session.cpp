@@ -1,0 +1,369 @@
+// One client of the paged-file service: the open exchange on the service pipe (checked
+// record by record), the connection pipe made for it alone, and its requests. The data
+// of a transfer moves between the target and the client's block file, never through a
+// pipe. Nothing a client sends or fails to send ends anything but its own session.
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/random.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "peer.h"
+#include "pfwire.h"
+#include "server.h"
+
+namespace pfsvc {
+namespace {
+
+constexpr int kHandshakeMs = 5000;  // each record of the open exchange must come within this
+constexpr int kConnectMs = 10000;  // the client must open its connection pipe within this
+constexpr uint32_t kMaxNameLength = 32767;  // UTF-16 units: the longest Windows path
+constexpr size_t kChunk = 256 * 1024;  // transfer unit, and the step of progress reports
+constexpr DWORD kOpenFlags = FILE_FLAG_WRITE_THROUGH | FILE_FLAG_RANDOM_ACCESS | FILE_FLAG_SEQUENTIAL_SCAN;
+
+// Receives one message of at most cap bytes within timeoutMs (-1: no limit). Returns the
+// message's real length (more than cap when it was too long and got cut), 0 when the
+// peer has gone, -1 on time-out or error.
+ssize_t ReceiveMessage(int fd, uint8_t* buf, size_t cap, int timeoutMs) {
+  for (;;) {
+    pollfd p{fd, POLLIN, 0};
+    int n = poll(&p, 1, timeoutMs);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return -1;
+    ssize_t r = recv(fd, buf, cap, MSG_TRUNC | MSG_DONTWAIT);
+    if (r < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (r < 0) return errno == ECONNRESET ? 0 : -1;
+    return r;
+  }
+}
+
+bool SendAll(int fd, const uint8_t* buf, size_t n) {
+  for (;;) {
+    ssize_t r = send(fd, buf, n, MSG_NOSIGNAL);
+    if (r < 0 && errno == EINTR) continue;
+    return r == static_cast<ssize_t>(n);
+  }
+}
+
+bool IsEventFd(int fd) {
+  char link[64] = {};
+  std::string path = "/proc/self/fd/" + std::to_string(fd);
+  ssize_t n = readlink(path.c_str(), link, sizeof link - 1);
+  return n > 0 && std::strcmp(link, "anon_inode:[eventfd]") == 0;
+}
+
+// "\\.\E:": the whole volume behind a drive letter.
+bool IsRawVolumeName(const std::u16string& n) {
+  return n.size() == 6 && n.compare(0, 4, u"\\\\.\\") == 0 && n[5] == u':' &&
+         ((n[4] >= u'A' && n[4] <= u'Z') || (n[4] >= u'a' && n[4] <= u'z'));
+}
+
+struct Fd {
+  int fd = -1;
+  ~Fd() {
+    if (fd >= 0) close(fd);
+  }
+};
+
+class Session {
+ public:
+  Session(int socket, const std::string& dir, Registry& registry) : service_(socket), dir_(dir), registry_(registry) {}
+  ~Session() {
+    if (target_) CloseHandle(target_);
+    if (conn_ >= 0) {
+      registry_.Leave(conn_);
+      close(conn_);
+    }
+  }
+
+  void Run() {
+    uint32_t id = 0;
+    int listener = -1;
+    std::string path;
+    DWORD status = Open(&id, &listener, &path);
+    pfwire::OpenReply reply{status, status == ERROR_SUCCESS ? id : 0, {0, 0}};
+    uint8_t bytes[16];
+    pfwire::Encode(reply, bytes);
+    bool sent = SendAll(service_, bytes, sizeof bytes);
+    if (status == ERROR_SUCCESS) {
+      if (sent) conn_ = AcceptClient(listener);
+      unlink(path.c_str());
+      close(listener);
+    }
+    registry_.Leave(service_);
+    close(service_);
+    service_ = -1;
+    if (conn_ >= 0 && registry_.Enter(conn_)) Serve();
+  }
+
+ private:
+  // The open exchange; a Win32 status for the reply. On success the connection pipe
+  // listens at *path.
+  DWORD Open(uint32_t* id, int* listener, std::string* path) {
+    if (!peer_.Identify(service_)) return ERROR_ACCESS_DENIED;
+    uint8_t head[16];
+    if (ReceiveMessage(service_, head, sizeof head, kHandshakeMs) != static_cast<ssize_t>(sizeof head))
+      return ERROR_BAD_LENGTH;
+    pfwire::ConnectHeader cd = pfwire::DecodeConnectHeader(head);
+    if (std::memcmp(cd.magic, pfwire::kMagic, 4) != 0) return ERROR_INVALID_DATA;
+    // Only the process at the other end may speak for itself.
+    if (cd.processId != static_cast<uint32_t>(peer_.Pid())) return ERROR_ACCESS_DENIED;
+    if (cd.requestSize < pfwire::OpenRequestSize(0) || cd.requestSize > pfwire::OpenRequestSize(kMaxNameLength))
+      return ERROR_BAD_LENGTH;
+    std::vector<uint8_t> request(cd.requestSize);
+    if (ReceiveMessage(service_, request.data(), request.size(), kHandshakeMs) != static_cast<ssize_t>(request.size()))
+      return ERROR_BAD_LENGTH;
+    pfwire::OpenRequestHead oh = pfwire::DecodeOpenRequestHead(request.data());
+    if (pfwire::OpenRequestSize(oh.nameLength) != cd.requestSize) return ERROR_BAD_LENGTH;
+    std::u16string name(oh.nameLength, u'\0');
+    for (uint32_t i = 0; i <= oh.nameLength; ++i) {
+      char16_t c = static_cast<char16_t>(request[24 + 2 * i] | (request[25 + 2 * i] << 8));
+      if ((i == oh.nameLength) != (c == 0)) return ERROR_INVALID_NAME;  // one zero, at the end
+      if (i < oh.nameLength) name[i] = c;
+    }
+    if (!MayServe(peer_)) return ERROR_ACCESS_DENIED;
+    // Reaching the client's event proves that its handles can be reached at all.
+    Fd event;
+    DWORD err = peer_.TakeDescriptor(cd.event, &event.fd);
+    if (err != ERROR_SUCCESS) return err;
+    if (!IsEventFd(event.fd)) return ERROR_INVALID_HANDLE;
+    sink_ = oh.hasSink != 0;
+    access_ = oh.params[0];
+    err = OpenTarget(name, oh.params);
+    if (err != ERROR_SUCCESS) return err;
+    return Listen(id, listener, path);
+  }
+
+  // Opens what the client names with the client's own rights. Block devices are reached
+  // only as the raw volume of a drive letter (removable media and pinned images); there
+  // a root service lends its own rights when the client's do not suffice.
+  DWORD OpenTarget(const std::u16string& name, const uint32_t params[4]) {
+    if ((params[0] & (GENERIC_READ | GENERIC_WRITE)) == 0) return ERROR_INVALID_PARAMETER;
+    const bool raw = IsRawVolumeName(name);
+    DWORD err;
+    {
+      ClientRights rights(peer_);
+      if (!rights.Ok()) return ERROR_ACCESS_DENIED;
+      if (!raw && DriveLetterLess(name)) {
+        struct stat st{};
+        std::string native = nx::Utf16ToUtf8(name);
+        if (stat(native.c_str(), &st) == 0 && S_ISBLK(st.st_mode)) return ERROR_ACCESS_DENIED;
+      }
+      err = TryOpen(name, params);
+    }
+    if (err == ERROR_ACCESS_DENIED && raw && Privileged()) err = TryOpen(name, params);
+    return err;
+  }
+
+  static bool DriveLetterLess(const std::u16string& n) {
+    return !(n.size() >= 2 && n[1] == u':') && n.rfind(u"\\\\", 0) != 0;
+  }
+
+  DWORD TryOpen(const std::u16string& name, const uint32_t params[4]) {
+    HANDLE h = CreateFileW(name.c_str(), params[0] & (GENERIC_READ | GENERIC_WRITE), params[1], nullptr,
+                           OPEN_EXISTING, params[2] & kOpenFlags, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return GetLastError();
+    target_ = h;
+    return ERROR_SUCCESS;
+  }
+
+  // The connection pipe: a fresh random id, a socket only the client's user may open.
+  DWORD Listen(uint32_t* id, int* listener, std::string* path) {
+    for (int attempt = 0; attempt < 16; ++attempt) {
+      uint32_t candidate = 0;
+      if (getrandom(&candidate, sizeof candidate, 0) != sizeof candidate) return ERROR_GEN_FAILURE;
+      char name[64];
+      snprintf(name, sizeof name, "%s_%08X", pfwire::kPipeBaseName, candidate);
+      std::string p = dir_ + "/" + name;
+      sockaddr_un addr{};
+      addr.sun_family = AF_UNIX;
+      if (p.size() >= sizeof addr.sun_path) return ERROR_FILENAME_EXCED_RANGE;
+      std::memcpy(addr.sun_path, p.c_str(), p.size() + 1);
+      int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+      if (fd < 0) return ERROR_TOO_MANY_OPEN_FILES;
+      if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        close(fd);
+        if (errno == EADDRINUSE) continue;
+        return ERROR_GEN_FAILURE;
+      }
+      if ((Privileged() && chown(p.c_str(), peer_.Uid(), peer_.Gid()) != 0) || chmod(p.c_str(), 0600) != 0 ||
+          listen(fd, 4) != 0) {
+        unlink(p.c_str());
+        close(fd);
+        return ERROR_GEN_FAILURE;
+      }
+      *id = candidate;
+      *listener = fd;
+      *path = p;
+      return ERROR_SUCCESS;
+    }
+    return ERROR_GEN_FAILURE;
+  }
+
+  // The client's connection, or -1 when it does not come in time. Strangers who find
+  // the pipe first are turned away.
+  int AcceptClient(int listener) {
+    for (int waited = 0; waited < kConnectMs && !registry_.Stopping(); waited += 200) {
+      pollfd p{listener, POLLIN, 0};
+      if (poll(&p, 1, 200) <= 0) continue;
+      int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd < 0) continue;
+      ucred cred{};
+      socklen_t len = sizeof cred;
+      if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) == 0 && cred.pid == peer_.Pid()) {
+        timeval tv{30, 0};  // a client that stops reading its replies cannot hold us for ever
+        setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+        return fd;
+      }
+      close(fd);
+    }
+    return -1;
+  }
+
+  bool SendAck(uint32_t status, uint32_t amount, uint32_t total) {
+    uint8_t bytes[12];
+    pfwire::Encode(pfwire::Ack{status, amount, total}, bytes);
+    return SendAll(conn_, bytes, sizeof bytes);
+  }
+
+  void Serve() {
+    for (;;) {
+      uint8_t bytes[16];
+      ssize_t n = ReceiveMessage(conn_, bytes, sizeof bytes, -1);
+      if (n <= 0) return;  // gone, or the service stops
+      if (n != 12) {
+        if (!SendAck(ERROR_BAD_LENGTH, 0, 0)) return;
+        continue;
+      }
+      pfwire::Request rq = pfwire::DecodeRequest(bytes);
+      bool ok;
+      switch (rq.op) {
+        case pfwire::kClose: return;
+        case pfwire::kRead:
+        case pfwire::kWrite: ok = Transfer(rq.op == pfwire::kRead, rq.arg1, rq.arg2); break;
+        case pfwire::kSeekBegin:
+        case pfwire::kSeekCurrent:
+        case pfwire::kSeekEnd: ok = Seek(rq.op - pfwire::kSeekBegin, rq.arg1, rq.arg2); break;
+        default: ok = SendAck(ERROR_INVALID_FUNCTION, 0, 0); break;
+      }
+      if (!ok) return;
+    }
+  }
+
+  bool Seek(DWORD method, uint32_t low, uint32_t high) {
+    LONG hi = static_cast<LONG>(high);
+    DWORD pos = SetFilePointer(target_, static_cast<LONG>(low), &hi, method);
+    if (pos == INVALID_SET_FILE_POINTER && GetLastError() != ERROR_SUCCESS) return SendAck(GetLastError(), 0, 0);
+    return SendAck(ERROR_SUCCESS, pos, static_cast<uint32_t>(hi));
+  }
+
+  // A read fills the start of the block's file from the target; a write takes the start
+  // of the block's file to the target. Reports follow each chunk but the last when the
+  // client has a sink.
+  bool Transfer(bool read, uint32_t count, uint32_t blockHandle) {
+    if (count == 0) return SendAck(ERROR_INVALID_PARAMETER, 0, 0);
+    if (read && !(access_ & GENERIC_READ)) return SendAck(ERROR_ACCESS_DENIED, 0, count);
+    Fd block;
+    DWORD err = peer_.TakeDescriptor(blockHandle, &block.fd);
+    if (err != ERROR_SUCCESS) return SendAck(err, 0, count);
+    struct stat st{};
+    int mode = fcntl(block.fd, F_GETFL);
+    if (fstat(block.fd, &st) != 0 || !S_ISREG(st.st_mode) || mode < 0) return SendAck(ERROR_INVALID_HANDLE, 0, count);
+    const int acc = mode & O_ACCMODE;
+    if (read ? acc == O_RDONLY : acc == O_WRONLY) return SendAck(ERROR_ACCESS_DENIED, 0, count);
+    if (!buffer_) buffer_.reset(static_cast<uint8_t*>(std::aligned_alloc(4096, kChunk)));
+    if (!buffer_) return SendAck(ERROR_NOT_ENOUGH_MEMORY, 0, count);
+    uint32_t done = 0;
+    err = ERROR_SUCCESS;
+    while (done < count) {
+      const DWORD want = static_cast<DWORD>(std::min<size_t>(kChunk, count - done));
+      DWORD moved = 0;
+      bool more = read ? ReadChunk(block.fd, done, want, &moved, &err) : WriteChunk(block.fd, done, want, &moved, &err);
+      done += moved;
+      if (!more || err != ERROR_SUCCESS || moved < want || done == count) break;
+      if (sink_ && !SendAck(pfwire::kProgress, done, count)) return false;
+    }
+    return SendAck(err, done, count);
+  }
+
+  // Each returns false when the transfer ends here (end of file, or an error in *err).
+  bool ReadChunk(int block, uint32_t at, DWORD want, DWORD* moved, DWORD* err) {
+    DWORD got = 0;
+    if (!ReadFile(target_, buffer_.get(), want, &got, nullptr)) {
+      *err = GetLastError();
+      return false;
+    }
+    size_t put = 0;
+    while (put < got) {
+      ssize_t r = pwrite(block, buffer_.get() + put, got - put, static_cast<off_t>(at) + static_cast<off_t>(put));
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) {
+        *err = r < 0 && errno == ENOSPC ? ERROR_DISK_FULL : ERROR_WRITE_FAULT;
+        *moved = static_cast<DWORD>(put);
+        return false;
+      }
+      put += static_cast<size_t>(r);
+    }
+    *moved = got;
+    return got == want;
+  }
+
+  bool WriteChunk(int block, uint32_t at, DWORD want, DWORD* moved, DWORD* err) {
+    size_t got = 0;
+    while (got < want) {
+      ssize_t r = pread(block, buffer_.get() + got, want - got, static_cast<off_t>(at) + static_cast<off_t>(got));
+      if (r < 0 && errno == EINTR) continue;
+      if (r < 0) {
+        *err = ERROR_READ_FAULT;
+        return false;
+      }
+      if (r == 0) break;  // the block holds fewer bytes than asked for
+      got += static_cast<size_t>(r);
+    }
+    if (got == 0) return false;
+    DWORD put = 0;
+    if (!WriteFile(target_, buffer_.get(), static_cast<DWORD>(got), &put, nullptr)) *err = GetLastError();
+    *moved = put;
+    return *err == ERROR_SUCCESS && got == want;
+  }
+
+  struct FreeDeleter {
+    void operator()(uint8_t* p) const { std::free(p); }
+  };
+
+  int service_;
+  std::string dir_;
+  Registry& registry_;
+  Peer peer_;
+  HANDLE target_ = nullptr;
+  DWORD access_ = 0;
+  bool sink_ = false;
+  int conn_ = -1;
+  std::unique_ptr<uint8_t, FreeDeleter> buffer_;
+};
+
+}  // namespace
+
+void ServeClient(int socket, const std::string& pipeDir, Registry& registry) {
+  if (!registry.Enter(socket)) {
+    // Full or stopping: refuse at once; the reply waits for the client's read.
+    uint8_t bytes[16];
+    pfwire::Encode(pfwire::OpenReply{ERROR_PIPE_BUSY, 0, {0, 0}}, bytes);
+    SendAll(socket, bytes, sizeof bytes);
+    close(socket);
+    return;
+  }
+  Session(socket, pipeDir, registry).Run();
+}
+
+}  // namespace pfsvc
