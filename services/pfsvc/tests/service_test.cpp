@@ -1,0 +1,297 @@
+// Paged files and shared memory blocks of vkrt against the real pfsvc: transfers land
+// where callers rely on, positions, progress, errors, and drive paths on FAT images.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "nxtest/fatimage.h"
+#include "nxtest/temp.h"
+#include "svcproc.h"
+#include "vkrt.h"
+
+namespace {
+
+using nxtest::Pattern;
+using nxtest::ReadBytes;
+using nxtest::WriteBytes;
+
+constexpr DWORD kAccess = GENERIC_READ | GENERIC_WRITE;
+constexpr DWORD kShare = 3;
+
+class Sink : public IProgressNotify {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE OnProgress(DWORD current, DWORD maximum, BOOL accurate, BOOL owner) override {
+    calls.push_back({current, maximum});
+    EXPECT_EQ(accurate, TRUE);
+    EXPECT_EQ(owner, TRUE);
+    return S_OK;
+  }
+  std::vector<std::pair<DWORD, DWORD>> calls;
+};
+
+class ServiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    unsetenv("NX_DRIVES");
+    service_ = std::make_unique<svctest::ServiceProcess>(pipes_.Path());
+  }
+  void TearDown() override { service_.reset(); }
+
+  std::string File(const std::string& name, const std::string& bytes) {
+    std::string path = files_.Path() + "/" + name;
+    WriteBytes(path, bytes);
+    return path;
+  }
+
+  HANDLE Open(const std::string& name, IProgressNotify* sink = nullptr) {
+    HANDLE h = nullptr;
+    EXPECT_TRUE(vkpfCreateA(name.c_str(), kAccess, kShare, FILE_FLAG_RANDOM_ACCESS, 4096, sink, &h))
+        << "last error " << GetLastError();
+    return h;
+  }
+
+  HANDLE NewBlock() {
+    HANDLE b = nullptr;
+    EXPECT_EQ(vkSMCreate(&b), 0u);
+    blocks_.push_back(b);
+    return b;
+  }
+  ~ServiceTest() override {
+    for (HANDLE b : blocks_) vkSMClose(b);
+  }
+
+  nxtest::TempDir pipes_{"pfsvc-pipes"};
+  nxtest::TempDir files_{"pfsvc-files"};
+  std::unique_ptr<svctest::ServiceProcess> service_;
+  std::vector<HANDLE> blocks_;
+};
+
+TEST_F(ServiceTest, ReadFillsTheBlockAndAdvancesThePosition) {
+  const std::string data = Pattern(10000);
+  HANDLE pf = Open(File("data.bin", data));
+  ASSERT_NE(pf, nullptr);
+  EXPECT_EQ(GetLastError(), 0u);  // after a good open
+  HANDLE b = NewBlock();
+  DWORD done = 12345;
+  ASSERT_TRUE(vkpfRead(pf, b, 777, &done));
+  EXPECT_EQ(GetLastError(), 0u);
+  EXPECT_EQ(done, 777u);
+  // A block the service filled with N bytes and locked with size 0 shows exactly those.
+  EXPECT_EQ(vkSMGetSize(b), 777u);
+  EXPECT_EQ(svctest::BlockBytes(b), data.substr(0, 777));
+  // The next read continues where the first ended.
+  ASSERT_TRUE(vkpfRead(pf, b, 100, &done));
+  EXPECT_EQ(svctest::BlockBytes(b).substr(0, 100), data.substr(777, 100));
+  ULONGLONG pos = 0;
+  ASSERT_TRUE(vkpfSeek(pf, 1, 0, 0, &pos));
+  EXPECT_EQ(pos, 877u);
+  EXPECT_TRUE(vkpfClose(pf));
+}
+
+TEST_F(ServiceTest, WritesAfterOneSeekLandBackToBack) {
+  const std::string original = Pattern(8192, 3);
+  std::string path = File("target.bin", original);
+  HANDLE pf = Open(path);
+  ASSERT_NE(pf, nullptr);
+  HANDLE b = NewBlock();
+  svctest::FillBlock(b, std::string(1000, 'A'));
+  ULONGLONG pos = 0;
+  ASSERT_TRUE(vkpfSeek(pf, 0, 4000, 0, &pos));
+  EXPECT_EQ(pos, 4000u);
+  DWORD done = 0;
+  ASSERT_TRUE(vkpfWrite(pf, b, 1000, &done));
+  EXPECT_EQ(done, 1000u);
+  svctest::FillBlock(b, std::string(500, 'B'));
+  ASSERT_TRUE(vkpfWrite(pf, b, 500, &done));
+  ASSERT_TRUE(vkpfClose(pf));
+  std::string expected = original;
+  expected.replace(4000, 1000, std::string(1000, 'A'));
+  expected.replace(5000, 500, std::string(500, 'B'));
+  EXPECT_EQ(ReadBytes(path), expected);
+}
+
+TEST_F(ServiceTest, SeeksFromEveryOrigin) {
+  HANDLE pf = Open(File("seek.bin", Pattern(5000)));
+  ASSERT_NE(pf, nullptr);
+  ULONGLONG pos = 0;
+  ASSERT_TRUE(vkpfSeek(pf, 0, 1000, 0, &pos));
+  EXPECT_EQ(pos, 1000u);
+  ASSERT_TRUE(vkpfSeek(pf, 1, static_cast<DWORD>(-300), -1, &pos));  // back 300 from current
+  EXPECT_EQ(pos, 700u);
+  ASSERT_TRUE(vkpfSeek(pf, 2, static_cast<DWORD>(-100), -1, &pos));
+  EXPECT_EQ(pos, 4900u);
+  ASSERT_TRUE(vkpfSeek(pf, 7, 0, 0, &pos));  // any other origin is from the end
+  EXPECT_EQ(pos, 5000u);
+  ASSERT_TRUE(vkpfSeek(pf, 0, 0, 1, &pos));  // beyond 4 GiB: the high half counts
+  EXPECT_EQ(pos, 1ull << 32);
+  // Before the start: the service's error, and the position stays.
+  EXPECT_FALSE(vkpfSeek(pf, 0, static_cast<DWORD>(-1), -1, &pos));
+  EXPECT_EQ(GetLastError(), ERROR_NEGATIVE_SEEK);
+  ASSERT_TRUE(vkpfSeek(pf, 1, 0, 0, &pos));
+  EXPECT_EQ(pos, 1ull << 32);
+  vkpfClose(pf);
+}
+
+TEST_F(ServiceTest, ReadAtTheEndDeliversWhatIsThere) {
+  HANDLE pf = Open(File("short.bin", Pattern(300)));
+  ASSERT_NE(pf, nullptr);
+  HANDLE b = NewBlock();
+  DWORD done = 0;
+  ASSERT_TRUE(vkpfRead(pf, b, 4096, &done));
+  EXPECT_EQ(done, 300u);
+  EXPECT_EQ(svctest::BlockBytes(b), Pattern(300));
+  ASSERT_TRUE(vkpfRead(pf, b, 4096, &done));
+  EXPECT_EQ(done, 0u);
+  vkpfClose(pf);
+}
+
+TEST_F(ServiceTest, ProgressReportsReachTheSinkAndEndWithTheFinalAmounts) {
+  const size_t size = 1 << 20;  // four transfer units: three reports and the final reply
+  HANDLE b = NewBlock();
+  Sink sink;
+  HANDLE pf = Open(File("big.bin", Pattern(size, 5)), &sink);
+  ASSERT_NE(pf, nullptr);
+  DWORD done = 0;
+  ASSERT_TRUE(vkpfRead(pf, b, static_cast<DWORD>(size), &done));
+  EXPECT_EQ(done, size);
+  ASSERT_EQ(sink.calls.size(), 4u);
+  for (size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(sink.calls[i].first, (i + 1) * size / 4);
+    EXPECT_EQ(sink.calls[i].second, size);
+  }
+  EXPECT_EQ(svctest::BlockBytes(b), Pattern(size, 5));
+  // A file without a sink gets the same data without reports.
+  HANDLE quiet = Open(files_.Path() + "/big.bin");
+  ASSERT_TRUE(vkpfRead(quiet, b, static_cast<DWORD>(size), &done));
+  EXPECT_EQ(done, size);
+  vkpfClose(quiet);
+  vkpfClose(pf);
+}
+
+TEST_F(ServiceTest, RefusalsComeBackAsLastErrors) {
+  HANDLE pf = reinterpret_cast<HANDLE>(1);
+  EXPECT_FALSE(vkpfCreateA((files_.Path() + "/missing.bin").c_str(), kAccess, kShare, 0, 4096, nullptr, &pf));
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(pf, nullptr);
+  // A folder is not a file to page.
+  EXPECT_FALSE(vkpfCreateA(files_.Path().c_str(), kAccess, kShare, 0, 4096, nullptr, &pf));
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  // No access asked for at all.
+  EXPECT_FALSE(vkpfCreateA(File("x.bin", "x").c_str(), 0, kShare, 0, 4096, nullptr, &pf));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  // A block device is reached only as the raw volume of a drive letter.
+  EXPECT_FALSE(vkpfCreateA("/dev/loop0", GENERIC_READ, kShare, 0, 4096, nullptr, &pf));
+  EXPECT_NE(GetLastError(), 0u);
+
+  // Read-only open: writes fail with the service's error, reads work.
+  HANDLE ro = nullptr;
+  ASSERT_TRUE(vkpfCreateA((files_.Path() + "/x.bin").c_str(), GENERIC_READ, kShare, 0, 4096, nullptr, &ro));
+  HANDLE b = NewBlock();
+  svctest::FillBlock(b, "y");
+  DWORD done = 9;
+  EXPECT_FALSE(vkpfWrite(ro, b, 1, &done));
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(done, 0u);
+  vkpfClose(ro);
+}
+
+TEST_F(ServiceTest, WithoutAServiceTheOpenFailsWithThePipeError) {
+  service_->Stop();
+  HANDLE pf = nullptr;
+  EXPECT_FALSE(vkpfCreateA(File("a.bin", "a").c_str(), kAccess, kShare, 0, 4096, nullptr, &pf));
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(pf, nullptr);
+}
+
+TEST_F(ServiceTest, ClosedBlockAndFileHandlesAreRefused) {
+  HANDLE pf = Open(File("c.bin", Pattern(100)));
+  HANDLE b = nullptr;
+  ASSERT_EQ(vkSMCreate(&b), 0u);
+  ASSERT_TRUE(vkSMClose(b));
+  DWORD done = 5;
+  EXPECT_FALSE(vkpfRead(pf, b, 10, &done));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(done, 0u);
+  HANDLE live = NewBlock();
+  EXPECT_FALSE(vkpfWrite(pf, live, 0, &done));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  ASSERT_TRUE(vkpfClose(pf));
+  SetLastError(1234);
+  EXPECT_FALSE(vkpfClose(pf));
+  EXPECT_EQ(GetLastError(), 1234u);  // unchanged
+  EXPECT_FALSE(vkpfRead(pf, live, 10, &done));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_FALSE(vkpfSeek(pf, 0, 0, 0, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+}
+
+// ---- drives pinned to FAT images -----------------------------------------------------
+
+class DriveServiceTest : public ServiceTest {
+ protected:
+  void SetUp() override {
+    image_ = files_.Path() + "/card.img";
+    nxtest::MakeFatImage(image_, 8192, 16, "CARD", "1234ABCD");
+    hello_ = Pattern(3000, 9);
+    WriteBytes(files_.Path() + "/hello.txt", hello_);
+    nxtest::PutFile(image_, files_.Path() + "/hello.txt", "HELLO.TXT");
+    setenv("NX_DRIVES", ("E=" + image_).c_str(), 1);
+    service_ = std::make_unique<svctest::ServiceProcess>(pipes_.Path());
+  }
+  void TearDown() override {
+    service_.reset();
+    unsetenv("NX_DRIVES");
+  }
+  std::string image_;
+  std::string hello_;
+};
+
+TEST_F(DriveServiceTest, RawVolumeReadsAndWritesTheImage) {
+  HANDLE pf = Open("\\\\.\\E:");
+  ASSERT_NE(pf, nullptr);
+  HANDLE b = NewBlock();
+  DWORD done = 0;
+  ASSERT_TRUE(vkpfRead(pf, b, 512, &done));
+  ASSERT_EQ(done, 512u);
+  EXPECT_EQ(svctest::BlockBytes(b), ReadBytes(image_).substr(0, 512));
+
+  // A sector near the end, written through the service, is in the image file.
+  const std::string sector = Pattern(512, 11);
+  svctest::FillBlock(b, sector);
+  ULONGLONG pos = 0;
+  ASSERT_TRUE(vkpfSeek(pf, 2, static_cast<DWORD>(-1024), -1, &pos));
+  ASSERT_TRUE(vkpfWrite(pf, b, 512, &done));
+  EXPECT_EQ(done, 512u);
+  EXPECT_EQ(ReadBytes(image_).substr(pos, 512), sector);
+
+  // Volumes move whole sectors only.
+  EXPECT_FALSE(vkpfRead(pf, b, 100, &done));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  vkpfClose(pf);
+  EXPECT_EQ(nxtest::Run("fsck.fat -n " + nxtest::Quote(image_) + " >/dev/null 2>&1"), 0);
+}
+
+TEST_F(DriveServiceTest, FileOnTheImageIsFoundThroughItsDirectoryEntry) {
+  HANDLE pf = Open("E:\\hello.txt");
+  ASSERT_NE(pf, nullptr);
+  HANDLE b = NewBlock();
+  DWORD done = 0;
+  ASSERT_TRUE(vkpfRead(pf, b, 5000, &done));
+  EXPECT_EQ(done, 3000u);
+  EXPECT_EQ(svctest::BlockBytes(b), hello_);
+  vkpfClose(pf);
+
+  HANDLE missing = nullptr;
+  EXPECT_FALSE(vkpfCreateA("E:\\NOPE.BIN", kAccess, kShare, 0, 4096, nullptr, &missing));
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(vkpfCreateA("\\\\.\\Q:", kAccess, kShare, 0, 4096, nullptr, &missing));
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+}
+
+}  // namespace
