@@ -126,7 +126,8 @@ int main(int argc, char** argv) {
   int stopFd = signalfd(-1, &set, SFD_CLOEXEC);
   if (stopFd < 0) return Fail("signalfd failed");
   NotifyReady();
-  server.Run(stopFd);
+  bool clean = server.Run(stopFd);
   if (!pidFile.empty()) unlink(pidFile.c_str());
+  if (!clean) _exit(0);  // a session still runs: leave without tearing down what it uses
   return 0;
 }

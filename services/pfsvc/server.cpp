@@ -20,16 +20,28 @@
 
 namespace pfsvc {
 
-bool Registry::Enter(int socket) {
+bool Registry::Begin() {
   std::lock_guard<std::mutex> g(m_);
-  if (stopping_ || sockets_.size() >= kMaxSessions) return false;
+  if (stopping_ || sessions_ >= kMaxSessions) return false;
+  ++sessions_;
+  return true;
+}
+
+void Registry::End() {
+  std::lock_guard<std::mutex> g(m_);
+  if (--sessions_ == 0) cv_.notify_all();
+}
+
+bool Registry::Add(int socket) {
+  std::lock_guard<std::mutex> g(m_);
+  if (stopping_) return false;
   sockets_.insert(socket);
   return true;
 }
 
-void Registry::Leave(int socket) {
+void Registry::Remove(int socket) {
   std::lock_guard<std::mutex> g(m_);
-  if (sockets_.erase(socket)) cv_.notify_all();
+  sockets_.erase(socket);
 }
 
 void Registry::Stop() {
@@ -45,7 +57,7 @@ bool Registry::Stopping() {
 
 bool Registry::WaitEmpty(int ms) {
   std::unique_lock<std::mutex> lk(m_);
-  return cv_.wait_for(lk, std::chrono::milliseconds(ms), [&] { return sockets_.empty(); });
+  return cv_.wait_for(lk, std::chrono::milliseconds(ms), [&] { return sessions_ == 0; });
 }
 
 Server::~Server() {
@@ -92,7 +104,7 @@ bool Server::Start(std::string* error) {
   return true;
 }
 
-void Server::Run(int stopFd) {
+bool Server::Run(int stopFd) {
   for (;;) {
     pollfd p[2] = {{listenFd_, POLLIN, 0}, {stopFd, POLLIN, 0}};
     int n = poll(p, 2, -1);
@@ -104,17 +116,22 @@ void Server::Run(int stopFd) {
       if (errno == EMFILE || errno == ENFILE) std::this_thread::sleep_for(std::chrono::milliseconds(50));
       continue;
     }
+    if (!registry_.Begin()) {
+      RefuseBusy(fd);
+      continue;
+    }
     try {
       std::thread([fd, this] { ServeClient(fd, dir_, registry_); }).detach();
     } catch (const std::system_error&) {
       close(fd);  // no thread to be had: the client sees its pipe break
+      registry_.End();
     }
   }
   close(listenFd_);
   unlink(socketPath_.c_str());
   listenFd_ = -1;
   registry_.Stop();
-  registry_.WaitEmpty(5000);
+  return registry_.WaitEmpty(5000);
 }
 
 }  // namespace pfsvc

@@ -11,13 +11,17 @@
 
 namespace pfsvc {
 
-// Connections in progress. Sessions add and remove their sockets; Stop shuts them all
-// down so that every session thread leaves its wait and ends.
+// Sessions in progress and their sockets. Stop shuts every socket down so that each
+// session thread leaves its wait and ends; the service ends after the last one.
 class Registry {
  public:
-  // False when the service is stopping or full (the caller refuses the client).
-  bool Enter(int socket);
-  void Leave(int socket);
+  // A session starts; false when the service is stopping or full (refuse the client).
+  bool Begin();
+  // The session's thread is done with everything, the registry included.
+  void End();
+  // Sockets that a stop must wake; Add fails once the service is stopping.
+  bool Add(int socket);
+  void Remove(int socket);
   void Stop();
   bool Stopping();
   // Waits up to ms for every session to end; true when none is left.
@@ -27,6 +31,7 @@ class Registry {
   std::mutex m_;  // guards everything below
   std::condition_variable cv_;
   std::set<int> sockets_;
+  size_t sessions_ = 0;
   bool stopping_ = false;
 };
 
@@ -39,8 +44,9 @@ class Server {
   // Creates the folder, takes its lock and binds the service pipe. False with a
   // one-line reason.
   bool Start(std::string* error);
-  // Serves until stopFd becomes readable, then ends every session.
-  void Run(int stopFd);
+  // Serves until stopFd becomes readable, then ends every session; false when some
+  // session did not end in time (the process must then leave without cleaning up).
+  bool Run(int stopFd);
 
  private:
   std::string dir_;
@@ -50,7 +56,10 @@ class Server {
   Registry registry_;
 };
 
-// Serves one client from its connect header to its close; closes `socket`.
+// Serves one client from its connect header to its close; closes `socket` and ends the
+// session that the caller began in the registry.
 void ServeClient(int socket, const std::string& pipeDir, Registry& registry);
+// Refuses a client when the service is full; closes `socket`.
+void RefuseBusy(int socket);
 
 }  // namespace pfsvc

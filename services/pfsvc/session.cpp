@@ -55,6 +55,22 @@ bool SendAll(int fd, const uint8_t* buf, size_t n) {
   }
 }
 
+// Ends the service pipe's exchange: waits (briefly) for the client to close its end
+// first, so that closing ours never discards the reply it has not read yet.
+void Linger(int fd) {
+  shutdown(fd, SHUT_WR);
+  uint8_t sink[64];
+  for (int waited = 0; waited < 1000; waited += 100) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 100) < 0) return;
+    if (!(p.revents & (POLLIN | POLLHUP))) continue;
+    ssize_t r;
+    while ((r = recv(fd, sink, sizeof sink, MSG_DONTWAIT)) > 0) {
+    }
+    if (r == 0 || (r < 0 && errno != EAGAIN && errno != EINTR)) return;
+  }
+}
+
 bool IsEventFd(int fd) {
   char link[64] = {};
   std::string path = "/proc/self/fd/" + std::to_string(fd);
@@ -81,7 +97,7 @@ class Session {
   ~Session() {
     if (target_) CloseHandle(target_);
     if (conn_ >= 0) {
-      registry_.Leave(conn_);
+      registry_.Remove(conn_);
       close(conn_);
     }
   }
@@ -100,10 +116,12 @@ class Session {
       unlink(path.c_str());
       close(listener);
     }
-    registry_.Leave(service_);
+    // A client on its connection pipe has read the reply; any other may still have to.
+    if (conn_ < 0) Linger(service_);
+    registry_.Remove(service_);
     close(service_);
     service_ = -1;
-    if (conn_ >= 0 && registry_.Enter(conn_)) Serve();
+    if (conn_ >= 0 && registry_.Add(conn_)) Serve();
   }
 
  private:
@@ -354,16 +372,17 @@ class Session {
 
 }  // namespace
 
+void RefuseBusy(int socket) {
+  uint8_t bytes[16];
+  pfwire::Encode(pfwire::OpenReply{ERROR_PIPE_BUSY, 0, {0, 0}}, bytes);
+  SendAll(socket, bytes, sizeof bytes);
+  close(socket);
+}
+
 void ServeClient(int socket, const std::string& pipeDir, Registry& registry) {
-  if (!registry.Enter(socket)) {
-    // Full or stopping: refuse at once; the reply waits for the client's read.
-    uint8_t bytes[16];
-    pfwire::Encode(pfwire::OpenReply{ERROR_PIPE_BUSY, 0, {0, 0}}, bytes);
-    SendAll(socket, bytes, sizeof bytes);
-    close(socket);
-    return;
-  }
-  Session(socket, pipeDir, registry).Run();
+  if (registry.Add(socket)) Session(socket, pipeDir, registry).Run();
+  else close(socket);
+  registry.End();
 }
 
 }  // namespace pfsvc
