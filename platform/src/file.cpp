@@ -421,7 +421,7 @@ DWORD OpenAny(LPCWSTR name, DWORD access, DWORD disposition, DWORD flags, HANDLE
   if (!name || !*name) return name ? ERROR_PATH_NOT_FOUND : ERROR_INVALID_PARAMETER;
   ParsedName p = ParseName(name);
   bool existed = false;
-  DWORD err;
+  DWORD err = ERROR_SUCCESS;
   switch (p.kind) {
     case NameKind::Pipe: return OpenPipeClient(p.pipe, out);
     case NameKind::RawVolume: return OpenRawVolume(p.letter, access, disposition, out);

@@ -15,6 +15,7 @@
 
 #include "fileobj.h"
 #include "nxpal/file.h"
+#include "nxpal/sync.h"
 #include "nxpal/text.h"
 #include "nxpal/thread.h"
 
@@ -30,15 +31,29 @@ class PipeClient : public FileObject {
     std::lock_guard<std::mutex> g(readLock_);
     *done = 0;
     if (restPos_ < rest_.size()) return TakeRest(buf, n, done);
+    // A reply that comes within a few microseconds is taken without sleeping: waking a
+    // sleeping thread costs more than the whole exchange with a fast server. Spinning
+    // goes on only while replies keep coming that fast.
+    const bool spin = spinHits_ > 0 || ++spinTries_ % 32 == 0;
+    const ULONGLONG spinUntil = spin ? NxMonotonicTime100ns() + kSpin100ns : 0;
+    bool slept = false;
     for (;;) {
-      pollfd p{fd_, POLLIN, 0};
-      if (NxPoll(&p, 1, -1) < 0) return GetLastError();
       ssize_t len = recv(fd_, nullptr, 0, MSG_PEEK | MSG_TRUNC | MSG_DONTWAIT);
-      if (len < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+      if (len < 0 && errno == EINTR) continue;
+      if (len < 0 && errno == EAGAIN) {
+        if (spin && NxMonotonicTime100ns() < spinUntil) continue;
+        spinHits_ = 0;
+        slept = true;
+        pollfd p{fd_, POLLIN, 0};
+        if (NxPoll(&p, 1, -1) < 0) return GetLastError();
+        continue;
+      }
+      if (spin && !slept && spinHits_ < 8) ++spinHits_;
       if (len < 0) return errno == ECONNRESET ? ERROR_BROKEN_PIPE : Win32FromErrno(errno);
       if (len == 0) {
         // An empty message, or the server's end closed: only the latter hangs up.
-        if (p.revents & (POLLHUP | POLLRDHUP)) return ERROR_BROKEN_PIPE;
+        pollfd p{fd_, POLLRDHUP, 0};
+        if (poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLRDHUP))) return ERROR_BROKEN_PIPE;
         [[maybe_unused]] ssize_t r = recv(fd_, nullptr, 0, MSG_DONTWAIT);
         return ERROR_SUCCESS;
       }
@@ -111,6 +126,9 @@ class PipeClient : public FileObject {
   std::atomic<bool> message_{false};
   std::vector<uint8_t> rest_;  // the unread part of the last message
   size_t restPos_ = 0;
+  int spinHits_ = 1;  // replies that came while spinning lately (guarded by readLock_)
+  unsigned spinTries_ = 0;
+  static constexpr ULONGLONG kSpin100ns = 400;  // 40 microseconds
 };
 
 // The socket of a pipe name: in NX_PIPE_DIR when set; else the user's own service

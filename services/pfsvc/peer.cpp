@@ -2,6 +2,7 @@
 #include "peer.h"
 
 #include <errno.h>
+#include <linux/kcmp.h>
 #include <sys/fsuid.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
@@ -68,6 +69,11 @@ DWORD Peer::TakeDescriptor(uint32_t fd, int* out) const {
   if (got < 0) return errno == EPERM || errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE;
   *out = got;
   return ERROR_SUCCESS;
+}
+
+bool Peer::SameFile(uint32_t fd, int ownFd) const {
+  if (fd > static_cast<uint32_t>(INT32_MAX)) return false;
+  return syscall(SYS_kcmp, pid_, getpid(), KCMP_FILE, static_cast<int>(fd), ownFd) == 0;
 }
 
 bool Privileged() { return geteuid() == 0; }

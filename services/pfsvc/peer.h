@@ -25,6 +25,9 @@ class Peer {
   // A duplicate of the peer's descriptor `fd` (its handle value). Win32 codes:
   // 6 when it has no such descriptor, 5 when the system does not let us take it.
   DWORD TakeDescriptor(uint32_t fd, int* out) const;
+  // Whether the peer's descriptor `fd` still is the open file that ownFd (taken from it
+  // earlier) is; false also when the system cannot tell.
+  bool SameFile(uint32_t fd, int ownFd) const;
 
  private:
   int pidfd_ = -1;
