@@ -104,7 +104,19 @@ int main(int argc, char** argv) {
   if (daemonize) {
     pid_t child = fork();
     if (child < 0) return Fail(std::string("fork failed: ") + strerror(errno));
-    if (child > 0) _exit(0);
+    if (child > 0) {
+      // The id is in the file before the starter learns that the service runs.
+      if (!pidFile.empty()) {
+        FILE* f = std::fopen(pidFile.c_str(), "w");
+        if (!f) {
+          kill(child, SIGTERM);
+          return Fail("cannot write " + pidFile);
+        }
+        std::fprintf(f, "%d\n", static_cast<int>(child));
+        std::fclose(f);
+      }
+      _exit(0);
+    }
     setsid();
     if (chdir("/") != 0) return Fail("cannot change to /");
     int null = open("/dev/null", O_RDWR | O_CLOEXEC);
@@ -115,7 +127,7 @@ int main(int argc, char** argv) {
       close(null);
     }
   }
-  if (!pidFile.empty()) {
+  if (!pidFile.empty() && !daemonize) {
     if (FILE* f = std::fopen(pidFile.c_str(), "w")) {
       std::fprintf(f, "%d\n", static_cast<int>(getpid()));
       std::fclose(f);
