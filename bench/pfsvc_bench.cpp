@@ -16,11 +16,13 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "nxtest/temp.h"
+#include "svcproc.h"
 #include "vkrt.h"
 
 namespace {
@@ -31,39 +33,6 @@ constexpr size_t kChunks = kFileSize / kChunk;
 
 std::string g_file;  // a regular file: both sides read it from the page cache
 std::string g_image;  // the same size, pinned as drive E:: both sides bypass the cache
-
-class ServiceProcess {
- public:
-  bool Start(const std::string& exe, const std::string& dir) {
-    setenv("NX_PIPE_DIR", dir.c_str(), 1);
-    pid_ = fork();
-    if (pid_ == 0) {
-      execl(exe.c_str(), exe.c_str(), "--pipe-dir", dir.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    std::string sock = dir + "/{CE653FE6-BE3D-4DC6-A7E8-A2E6B41DC5A4}";
-    for (int i = 0; i < 500; ++i) {
-      int fd = socket(AF_UNIX, SOCK_SEQPACKET, 0);
-      sockaddr_un addr{};
-      addr.sun_family = AF_UNIX;
-      std::memcpy(addr.sun_path, sock.c_str(), sock.size() + 1);
-      bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-      close(fd);
-      if (ok) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-  }
-  ~ServiceProcess() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-
- private:
-  pid_t pid_ = -1;
-};
 
 // pread or pwrite of 64 KiB pieces, one after the other, wrapping at the end.
 void Direct(benchmark::State& state, const std::string& path, bool read, bool uncached) {
@@ -156,9 +125,11 @@ int main(int argc, char** argv) {
   setenv("NX_DRIVES", ("E=" + g_image).c_str(), 1);  // the service inherits it
   std::string self(argv[0]);
   std::string exe = self.substr(0, self.find_last_of('/') + 1) + "pfsvc";
-  ServiceProcess service;
-  if (!service.Start(exe, pipes.Path())) {
-    std::fprintf(stderr, "cannot start %s\n", exe.c_str());
+  std::unique_ptr<svctest::ServiceProcess> service;
+  try {
+    service = std::make_unique<svctest::ServiceProcess>(pipes.Path(), exe);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s: %s\n", exe.c_str(), e.what());
     return 1;
   }
   TableReporter reporter;

@@ -498,29 +498,30 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
   return CreateFileW(nx::Utf8ToUtf16(name).c_str(), access, share, sa, disposition, flagsAndAttributes, templateFile);
 }
 
-BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED overlapped) {
+namespace {
+
+// ReadFile and WriteFile: the same checks, then the object's transfer.
+BOOL Transfer(HANDLE file, void* buffer, DWORD n, LPDWORD moved, LPOVERLAPPED overlapped, bool write) {
   DWORD done = 0;
   DWORD err;
   auto f = FileOf(file);
   if (!f) err = ERROR_INVALID_HANDLE;
-  else if (overlapped || !read || (!buffer && toRead)) err = ERROR_INVALID_PARAMETER;
-  else err = f->Read(buffer, toRead, &done);
-  if (read) *read = done;
+  else if (overlapped || !moved || (!buffer && n)) err = ERROR_INVALID_PARAMETER;
+  else if (write && !f->CanWrite()) err = ERROR_ACCESS_DENIED;
+  else err = write ? f->Write(buffer, n, &done) : f->Read(buffer, n, &done);
+  if (moved) *moved = done;
   SetLastError(err);
   return err == ERROR_SUCCESS;
 }
 
+}  // namespace
+
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED overlapped) {
+  return Transfer(file, buffer, toRead, read, overlapped, false);
+}
+
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED overlapped) {
-  DWORD done = 0;
-  DWORD err;
-  auto f = FileOf(file);
-  if (!f) err = ERROR_INVALID_HANDLE;
-  else if (overlapped || !written || (!buffer && toWrite)) err = ERROR_INVALID_PARAMETER;
-  else if (!f->CanWrite()) err = ERROR_ACCESS_DENIED;
-  else err = f->Write(buffer, toWrite, &done);
-  if (written) *written = done;
-  SetLastError(err);
-  return err == ERROR_SUCCESS;
+  return Transfer(file, const_cast<void*>(buffer), toWrite, written, overlapped, true);
 }
 
 DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD method) {

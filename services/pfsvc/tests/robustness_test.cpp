@@ -130,6 +130,14 @@ class RobustnessTest : public ::testing::Test {
     return reply.size() == 16 && *status == 0 ? pfwire::Get32(reinterpret_cast<const uint8_t*>(reply.data()) + 4) : 0;
   }
 
+  // The connection pipe of a successful raw open.
+  std::string OpenedConnection(RawClient& c) {
+    uint32_t status = 0;
+    uint32_t id = RawOpen(c, data_, &status);
+    EXPECT_EQ(status, 0u);
+    return ConnectionPath(id);
+  }
+
   std::string ConnectionPath(uint32_t id) {
     char name[16];
     snprintf(name, sizeof name, "_%08X", id);
@@ -201,10 +209,7 @@ TEST_F(RobustnessTest, MalformedOpenExchangesAreRefused) {
 
 TEST_F(RobustnessTest, NonsenseRequestsGetErrorRepliesOnTheSameConnection) {
   RawClient c(service_->ServicePipePath());
-  uint32_t status = 0;
-  uint32_t id = RawOpen(c, data_, &status);
-  ASSERT_EQ(status, 0u);
-  RawClient conn(ConnectionPath(id));
+  RawClient conn(OpenedConnection(c));
   ASSERT_TRUE(conn.Connected());
   int sock = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   struct Case {
@@ -239,10 +244,7 @@ TEST_F(RobustnessTest, NonsenseRequestsGetErrorRepliesOnTheSameConnection) {
 
 TEST_F(RobustnessTest, StrangersCannotTakeAnotherClientsConnection) {
   RawClient c(service_->ServicePipePath());
-  uint32_t status = 0;
-  uint32_t id = RawOpen(c, data_, &status);
-  ASSERT_EQ(status, 0u);
-  const std::string path = ConnectionPath(id);
+  const std::string path = OpenedConnection(c);
   pid_t child = fork();
   if (child == 0) {
     // Another process: connected, then turned away before any reply.

@@ -56,6 +56,14 @@ class ServiceTest : public ::testing::Test {
     return h;
   }
 
+  // Opens name through the service and reads count bytes at its start into a new block.
+  HANDLE ReadStart(const std::string& name, DWORD count, DWORD* done, HANDLE* block) {
+    HANDLE pf = Open(name);
+    *block = NewBlock();
+    EXPECT_TRUE(pf && vkpfRead(pf, *block, count, done)) << GetLastError();
+    return pf;
+  }
+
   HANDLE NewBlock() {
     HANDLE b = nullptr;
     EXPECT_EQ(vkSMCreate(&b), 0u);
@@ -253,11 +261,9 @@ class DriveServiceTest : public ServiceTest {
 };
 
 TEST_F(DriveServiceTest, RawVolumeReadsAndWritesTheImage) {
-  HANDLE pf = Open("\\\\.\\E:");
-  ASSERT_NE(pf, nullptr);
-  HANDLE b = NewBlock();
+  HANDLE b = nullptr;
   DWORD done = 0;
-  ASSERT_TRUE(vkpfRead(pf, b, 512, &done));
+  HANDLE pf = ReadStart("\\\\.\\E:", 512, &done, &b);
   ASSERT_EQ(done, 512u);
   EXPECT_EQ(svctest::BlockBytes(b), ReadBytes(image_).substr(0, 512));
 
@@ -278,11 +284,9 @@ TEST_F(DriveServiceTest, RawVolumeReadsAndWritesTheImage) {
 }
 
 TEST_F(DriveServiceTest, FileOnTheImageIsFoundThroughItsDirectoryEntry) {
-  HANDLE pf = Open("E:\\hello.txt");
-  ASSERT_NE(pf, nullptr);
-  HANDLE b = NewBlock();
+  HANDLE b = nullptr;
   DWORD done = 0;
-  ASSERT_TRUE(vkpfRead(pf, b, 5000, &done));
+  HANDLE pf = ReadStart("E:\\hello.txt", 5000, &done, &b);
   EXPECT_EQ(done, 3000u);
   EXPECT_EQ(svctest::BlockBytes(b), hello_);
   vkpfClose(pf);

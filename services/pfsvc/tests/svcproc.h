@@ -16,7 +16,6 @@
 #include <string>
 #include <thread>
 
-#include "nxtest/temp.h"
 #include "vkrt.h"
 
 namespace svctest {
@@ -35,12 +34,10 @@ inline int OpenFdCount(pid_t pid) {
 
 class ServiceProcess {
  public:
-  // Starts pfsvc on pipeDir (also set as this process's NX_PIPE_DIR); the service
-  // inherits this process's environment (NX_DRIVES among it).
-  explicit ServiceProcess(const std::string& pipeDir) : dir_(pipeDir) {
-    const char* bin = getenv("NX_TEST_BIN_DIR");
-    if (!bin) throw std::runtime_error("NX_TEST_BIN_DIR is set by ctest");
-    std::string exe = std::string(bin) + "/pfsvc";
+  // Starts pfsvc (by default the one in NX_TEST_BIN_DIR) on pipeDir, which also
+  // becomes this process's NX_PIPE_DIR; the service inherits this process's
+  // environment (NX_DRIVES among it).
+  explicit ServiceProcess(const std::string& pipeDir, std::string exe = DefaultProgram()) : dir_(pipeDir) {
     setenv("NX_PIPE_DIR", pipeDir.c_str(), 1);
     pid_ = fork();
     if (pid_ == 0) {
@@ -66,6 +63,11 @@ class ServiceProcess {
     if (pid_ <= 0) return false;
     int st = 0;
     return waitpid(pid_, &st, WNOHANG) == 0;
+  }
+  static std::string DefaultProgram() {
+    const char* bin = getenv("NX_TEST_BIN_DIR");
+    if (!bin) throw std::runtime_error("NX_TEST_BIN_DIR is set by ctest");
+    return std::string(bin) + "/pfsvc";
   }
   std::string ServicePipePath() const { return dir_ + "/{CE653FE6-BE3D-4DC6-A7E8-A2E6B41DC5A4}"; }
 
