@@ -143,15 +143,33 @@ void Destroy(VKPFILE* f) {
   delete f;
 }
 
+// After an exchange broke off (a pipe error, or a wait that ended with the thread's
+// early end) replies may still be on their way; the connection is given up so that no
+// later exchange takes them for its own.
+void Abandon(VKPFILE* f) {
+  DWORD err = GetLastError();
+  CloseHandle(f->connection);
+  f->connection = nullptr;
+  SetLastError(err);
+}
+
 // One request and its replies; progress reports go to the sink on this thread.
 BOOL Exchange(VKPFILE* f, const pfwire::Request& rq, bool progress, pfwire::Ack* ack) {
   *ack = pfwire::Ack{0, 0, 0};
+  if (!f->connection) {
+    SetLastError(ERROR_BROKEN_PIPE);
+    return FALSE;
+  }
   uint8_t bytes[12];
   pfwire::Encode(rq, bytes);
-  if (!Send(f->connection, bytes, sizeof bytes)) return FALSE;
+  if (!Send(f->connection, bytes, sizeof bytes)) {
+    Abandon(f);
+    return FALSE;
+  }
   for (;;) {
     if (!Receive(f->connection, bytes, sizeof bytes)) {
-      ack->amount = 0;
+      *ack = pfwire::Ack{0, 0, 0};
+      Abandon(f);
       return FALSE;
     }
     *ack = pfwire::DecodeAck(bytes);

@@ -8,6 +8,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -355,6 +356,49 @@ TEST_F(PagedFileTest, FailedTransfersReportTheStatusAndTheAmount) {
   EXPECT_EQ(done, 0u);
   vkpfClose(pf);
   svc.Join();
+}
+
+struct ReadArgs {
+  HANDLE pf, block;
+  BOOL ok = TRUE;
+  DWORD error = 0;
+};
+
+DWORD ReadOnWorker(LPVOID p) {
+  auto* a = static_cast<ReadArgs*>(p);
+  DWORD done = 0;
+  a->ok = vkpfRead(a->pf, a->block, 4096, &done);
+  a->error = GetLastError();
+  return 0;
+}
+
+TEST_F(PagedFileTest, AnExchangeCutShortByTheThreadsEndLeavesNoReplyForTheNext) {
+  ScriptedService svc(pipes_.Path());
+  std::vector<pfwire::Request> seen;
+  svc.Start(0, 5, [&](int conn) {
+    seen.push_back(AsRequest(Receive(conn)));  // the read; its reply comes too late
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    SendAck(conn, 0, 4096, 4096);
+    for (std::string r; !(r = Receive(conn, 1000)).empty();) seen.push_back(AsRequest(r));
+  });
+  HANDLE pf = nullptr;
+  ASSERT_TRUE(vkpfCreateA("f", GENERIC_READ, 0, 0, 0, nullptr, &pf));
+  ReadArgs args{pf, Block()};
+  HANDLE worker = CreateThread(nullptr, 0, ReadOnWorker, &args, 0, nullptr);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ASSERT_TRUE(TerminateThread(worker, 0));
+  CloseHandle(worker);
+  EXPECT_FALSE(args.ok);
+  EXPECT_EQ(args.error, ERROR_OPERATION_ABORTED);
+  // The late reply must not pass for the seek's.
+  ULONGLONG pos = 99;
+  EXPECT_FALSE(vkpfSeek(pf, 0, 0, 0, &pos));
+  EXPECT_EQ(GetLastError(), ERROR_BROKEN_PIPE);
+  EXPECT_EQ(pos, 99u);
+  EXPECT_TRUE(vkpfClose(pf));
+  svc.Join();
+  ASSERT_EQ(seen.size(), 1u);  // nothing was sent after the broken exchange
+  EXPECT_EQ(seen[0].op, 1u);
 }
 
 TEST_F(PagedFileTest, NoServiceMeansTheOpenFailsWithFileNotFound) {
