@@ -288,3 +288,21 @@ TEST(ErrorModeTest, KeepsTheModeAndReturnsThePrevious) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(DetectedDrivesTest, CIsTheRootFolderWhenNothingIsPinned) {
+  unsetenv("NX_DRIVES");
+  EXPECT_TRUE(GetLogicalDrives() & (1u << 2));
+  EXPECT_EQ(GetDriveTypeW(u"C:\\"), DRIVE_FIXED);
+  EXPECT_EQ(GetDriveTypeW(nullptr), DRIVE_FIXED);
+  EXPECT_EQ(GetFileAttributesA("C:\\etc"), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+  HANDLE h = CreateFileA("c:\\proc\\self\\status", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  CloseHandle(h);
+  // The root folder is no volume to open raw.
+  EXPECT_EQ(CreateFileA("\\\\.\\C:", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+}
+
+}  // namespace
