@@ -128,7 +128,7 @@ class PipeClient : public FileObject {
   size_t restPos_ = 0;
   int spinHits_ = 1;  // replies that came while spinning lately (guarded by readLock_)
   unsigned spinTries_ = 0;
-  static constexpr ULONGLONG kSpin100ns = 400;  // 40 microseconds
+  static constexpr ULONGLONG kSpin100ns = 1500;  // 150 microseconds
 };
 
 // The socket of a pipe name: in NX_PIPE_DIR when set; else the user's own service
