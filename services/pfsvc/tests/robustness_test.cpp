@@ -278,7 +278,15 @@ class SlowSink : public IProgressNotify {
 };
 
 TEST_F(RobustnessTest, AClientKilledDuringATransferLeavesNothingBehind) {
-  const int baseline = svctest::OpenFdCount(service_->Pid());  // no client yet
+  // No client yet; the connections that probed for the service's start may still be
+  // closing, so the count is taken once it has held still for a while.
+  int baseline = svctest::OpenFdCount(service_->Pid());
+  for (int still = 0, i = 0; still < 10 && i < 300; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    int now = svctest::OpenFdCount(service_->Pid());
+    still = now == baseline ? still + 1 : 0;
+    baseline = now;
+  }
   const std::string big = files_.Path() + "/big.bin";
   WriteBytes(big, Pattern(8 << 20, 4));
   int sync[2];
