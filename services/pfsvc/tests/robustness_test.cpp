@@ -293,6 +293,7 @@ TEST_F(RobustnessTest, AClientKilledDuringATransferLeavesNothingBehind) {
   ASSERT_EQ(pipe(sync), 0);
   pid_t child = fork();
   if (child == 0) {
+    setenv("TMPDIR", files_.Path().c_str(), 1);  // the block file that the kill leaves goes with the test
     SlowSink sink(sync[1]);
     HANDLE pf = nullptr, b = nullptr;
     if (!vkpfCreateA(big.c_str(), kAccess, 3, 0, 4096, &sink, &pf) || vkSMCreate(&b) != 0) _exit(2);
