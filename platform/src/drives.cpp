@@ -139,10 +139,10 @@ std::vector<Candidate> DetectRemovable(const std::vector<MountEntry>& mounts) {
 }
 
 // "E=/tmp/card.img;F:fixed=/srv/data": the letters pinned, nothing else.
-std::vector<Drive> PinnedDrives(const std::string& spec, const std::vector<MountEntry>& mounts) {
+std::vector<Drive> PinnedDrives(const std::string& pins, const std::vector<MountEntry>& mounts) {
   std::vector<Drive> drives;
   int floppies = 0;
-  std::stringstream ss(spec);
+  std::stringstream ss(pins);
   std::string item;
   while (std::getline(ss, item, ';')) {
     while (!item.empty() && (item.back() == '\n' || item.back() == ' ')) item.pop_back();

@@ -65,7 +65,7 @@ class DrivesTest : public ::testing::Test {
         "/absent.img");
   }
   void TearDown() override { unsetenv("NX_DRIVES"); }
-  void Pin(const std::string& spec) { setenv("NX_DRIVES", spec.c_str(), 1); }
+  void Pin(const std::string& pins) { setenv("NX_DRIVES", pins.c_str(), 1); }
 
   nxtest::TempDir dir_{"nxpal-drives"};
   std::string img16_, img12_, folder_;
