@@ -111,20 +111,34 @@ bool Server::OpenVirtual(const std::string& dir, std::string* error) {
   }
   unlink(temp.c_str());
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) != 0 || listen(fd, 4) != 0 ||
-      rename(temp.c_str(), virtualPath_.c_str()) != 0) {
+  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) != 0 || listen(fd, 4) != 0) {
     *error = Errno(("cannot listen at " + virtualPath_).c_str());
     if (fd >= 0) close(fd);
     unlink(temp.c_str());
     return false;
   }
-  virtualListener_ = fd;
-  std::ofstream name(vkbth::VirtualNamePath(dir, options_.address), std::ios::trunc);
-  name << options_.name << "\n";
-  if (!name.flush()) {
-    *error = "cannot write " + vkbth::VirtualNamePath(dir, options_.address);
+  // The name is in place (written whole, then renamed) before the socket appears, so a
+  // program that sees the device also sees its name.
+  const std::string namePath = vkbth::VirtualNamePath(dir, options_.address);
+  const std::string nameTemp = namePath + "." + std::to_string(getpid()) + ".tmp";
+  {
+    std::ofstream name(nameTemp, std::ios::trunc);
+    name << options_.name << "\n";
+    if (!name.flush()) {
+      *error = "cannot write " + namePath;
+      close(fd);
+      unlink(temp.c_str());
+      return false;
+    }
+  }
+  if (rename(nameTemp.c_str(), namePath.c_str()) != 0 || rename(temp.c_str(), virtualPath_.c_str()) != 0) {
+    *error = Errno(("cannot publish " + virtualPath_).c_str());
+    close(fd);
+    unlink(nameTemp.c_str());
+    unlink(temp.c_str());
     return false;
   }
+  virtualListener_ = fd;
   return true;
 }
 
