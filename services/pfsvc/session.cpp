@@ -19,6 +19,7 @@
 #include <memory>
 #include <string>
 
+#include "blockview.h"
 #include "peer.h"
 #include "pfwire.h"
 #include "server.h"
@@ -210,9 +211,6 @@ class Session {
                            OPEN_EXISTING, params[2] & kOpenFlags, nullptr);
     if (h == INVALID_HANDLE_VALUE) return GetLastError();
     target_ = h;
-    struct stat st{};
-    copyable_ = DriveLetterLess(name) && !(params[2] & FILE_FLAG_WRITE_THROUGH) &&
-                fstat(static_cast<int>(reinterpret_cast<intptr_t>(h)), &st) == 0 && S_ISREG(st.st_mode);
     return ERROR_SUCCESS;
   }
 
@@ -309,94 +307,172 @@ class Session {
   }
 
   // A read fills the start of the block's file from the target; a write takes the start
-  // of the block's file to the target. Reports follow each chunk but the last when the
-  // client has a sink.
+  // of the block's file to the target. The data moves between the target and a mapping
+  // of the block, copied once; where the block cannot be mapped, or a mapped chunk
+  // fails, it goes through the session's buffer. Reports follow each chunk but the last
+  // when the client has a sink.
   bool Transfer(bool read, uint32_t count, uint32_t blockHandle) {
     if (count == 0) return SendAck(ERROR_INVALID_PARAMETER, 0, 0);
     if (!(access_ & (read ? GENERIC_READ : GENERIC_WRITE))) return SendAck(ERROR_ACCESS_DENIED, 0, count);
-    int block = -1;
-    DWORD err = BlockFile(blockHandle, read, &block);
+    DWORD err = TakeBlock(blockHandle, read);
     if (err != ERROR_SUCCESS) return SendAck(err, 0, count);
-    if (!buffer_) buffer_.reset(static_cast<uint8_t*>(std::aligned_alloc(4096, kChunk)));
-    if (!buffer_) return SendAck(ERROR_NOT_ENOUGH_MEMORY, 0, count);
+    Span span = Prepare(read, count);
     uint32_t done = 0;
+    bool connected = true;
     while (done < count) {
       const DWORD want = static_cast<DWORD>(std::min<size_t>(kChunk, count - done));
       DWORD moved = 0;
-      bool more = (copyable_ && Copy(read, block, done, want, &moved, &err)) ||
-                  (read ? ReadChunk(block, done + moved, want - moved, &moved, &err)
-                        : WriteChunk(block, done + moved, want - moved, &moved, &err));
+      bool more = read ? ReadChunk(span, done, want, &moved, &err) : WriteChunk(span, done, want, &moved, &err);
       done += moved;
       if (!more || err != ERROR_SUCCESS || moved < want || done == count) break;
-      if (sink_ && !SendAck(pfwire::kProgress, done, count)) return false;
+      if (sink_ && !SendAck(pfwire::kProgress, done, count)) {
+        connected = false;
+        break;
+      }
     }
-    return SendAck(err, done, count);
+    // A block grown for the mapping ends where the bytes delivered end, as if they had
+    // been written to it, unless it was longer before.
+    if (span.grown && done < count) SetBlockLength(std::max<uint64_t>(span.length, done));
+    return connected && SendAck(err, done, count);
   }
 
   // The client's block file behind its handle value, checked to be a regular file open
-  // the way the transfer needs. The last one is kept while the client's handle still
-  // names the same open file, which saves taking it again for every request.
-  DWORD BlockFile(uint32_t handle, bool read, int* out) {
-    if (block_.fd < 0 || handle != blockHandle_ || !peer_.SameFile(handle, block_.fd)) {
+  // the way the transfer needs. The last one is kept, mapped, while the client's handle
+  // still names the same open file, which saves taking it again for every request.
+  DWORD TakeBlock(uint32_t handle, bool read) {
+    if (!block_.Held() || handle != block_.Handle() || !peer_.SameFile(handle, block_.Fd())) {
       Fd taken;
       DWORD err = peer_.TakeDescriptor(handle, &taken.fd);
       if (err != ERROR_SUCCESS) return err;
       struct stat st{};
       int mode = fcntl(taken.fd, F_GETFL);
       if (fstat(taken.fd, &st) != 0 || !S_ISREG(st.st_mode) || mode < 0) return ERROR_INVALID_HANDLE;
-      std::swap(block_.fd, taken.fd);
-      blockHandle_ = handle;
-      blockMode_ = mode & O_ACCMODE;
+      block_.Adopt(taken.fd, handle, mode & O_ACCMODE);
+      taken.fd = -1;
     }
-    if (read ? blockMode_ == O_RDONLY : blockMode_ == O_WRONLY) return ERROR_ACCESS_DENIED;
-    *out = block_.fd;
+    const int mode = block_.AccessMode();
+    if (read ? mode == O_RDONLY : mode == O_WRONLY) return ERROR_ACCESS_DENIED;
     return ERROR_SUCCESS;
   }
 
-  // A regular file as target: the kernel copies between it and the block's file without
-  // the bytes passing through this process. Returns false (and leaves *moved as far as
-  // it got) when the rest must go the ordinary way; an error stops the transfer.
-  bool Copy(bool read, int block, uint32_t at, DWORD want, DWORD* moved, DWORD* err) {
-    LONG high = 0;
-    DWORD low = SetFilePointer(target_, 0, &high, FILE_CURRENT);
-    loff_t pos = static_cast<loff_t>((static_cast<uint64_t>(static_cast<DWORD>(high)) << 32) | low);
-    const int file = static_cast<int>(reinterpret_cast<intptr_t>(target_));  // a handle's value is its descriptor
-    loff_t blockAt = at;
-    bool ended = false;
-    while (*moved < want) {
-      ssize_t r = read ? copy_file_range(file, &pos, block, &blockAt, want - *moved, 0)
-                       : copy_file_range(block, &blockAt, file, &pos, want - *moved, 0);
-      if (r < 0 && errno == EINTR) continue;
-      if (r < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) {
-        copyable_ = false;  // not between these two files: the ordinary way from here on
-        break;
-      }
-      if (r < 0) {
-        *err = errno == ENOSPC ? ERROR_DISK_FULL : read ? ERROR_READ_FAULT : ERROR_WRITE_FAULT;
-        ended = true;
-        break;
-      }
-      if (r == 0) {
-        ended = true;  // end of the file (read) or of the block (write)
-        break;
-      }
-      *moved += static_cast<DWORD>(r);
+  // What a transfer knows of the block before it starts.
+  struct Span {
+    uint8_t* view = nullptr;  // the block's mapping, or null: the buffered way
+    uint64_t length = 0;  // the block's length before the transfer
+    bool grown = false;  // lengthened to the whole count so that the view may be filled
+  };
+
+  Span Prepare(bool read, uint32_t count) {
+    Span s;
+    struct stat st{};
+    if (fstat(block_.Fd(), &st) != 0) return s;
+    s.length = static_cast<uint64_t>(st.st_size);
+    if (!read) {
+      // Only the bytes the block holds are taken, and only those need mapping.
+      if (s.length > 0) s.view = block_.Map(static_cast<size_t>(std::min<uint64_t>(count, s.length)), false);
+      return s;
     }
-    high = static_cast<LONG>(static_cast<uint64_t>(pos) >> 32);
-    SetFilePointer(target_, static_cast<LONG>(static_cast<uint64_t>(pos) & 0xFFFFFFFFu), &high, FILE_BEGIN);
-    return ended || *moved == want;
+    // The view is never touched past the file's end (that would be SIGBUS): a shorter
+    // block is lengthened first, and cut back to what arrived at the end.
+    if (block_.AccessMode() != O_RDWR) return s;
+    if (s.length < count) {
+      if (!SetBlockLength(count)) return s;
+      s.grown = true;
+    }
+    s.view = block_.Map(count, true);
+    if (!s.view && s.grown) {
+      SetBlockLength(s.length);
+      s.grown = false;
+    }
+    return s;
   }
 
-  // Each returns false when the transfer ends here (end of file, or an error in *err).
-  bool ReadChunk(int block, uint32_t at, DWORD want, DWORD* moved, DWORD* err) {
+  bool SetBlockLength(uint64_t length) { return ftruncate(block_.Fd(), static_cast<off_t>(length)) == 0; }
+
+  // Each moves one chunk at `at` in the block and returns false when the transfer ends
+  // there (end of the target or of the block, or an error in *err). A failed mapped
+  // chunk is finished the buffered way, which then tells whether the block or the target
+  // failed. A block that its client cuts short under the copy costs the view; a read
+  // then takes the chunk again the buffered way, a write ends with the error of a block
+  // that could not be read.
+  bool ReadChunk(Span& s, uint32_t at, DWORD want, DWORD* moved, DWORD* err) {
+    if (s.view) {
+      DWORD got = 0;
+      BOOL ok;
+      bool cut;
+      {
+        FaultGuard guard(s.view, block_.Mapped());
+        ok = ReadFile(target_, s.view + at, want, &got, nullptr);
+        cut = guard.Hit();
+      }
+      if (cut) {
+        // What went to the lost pages is read again and written to the block, which
+        // lengthens it again as a write does.
+        DropView(&s);
+        LONG high = -1;
+        if (got > 0 && SetFilePointer(target_, -static_cast<LONG>(got), &high, FILE_CURRENT) == INVALID_SET_FILE_POINTER &&
+            GetLastError() != ERROR_SUCCESS) {
+          *err = ERROR_WRITE_FAULT;
+          return false;
+        }
+        return BufferedRead(at, want, moved, err);
+      }
+      *moved = got;
+      if (ok) return got == want;
+    }
+    return BufferedRead(at + *moved, want - *moved, moved, err);
+  }
+
+  bool WriteChunk(Span& s, uint32_t at, DWORD want, DWORD* moved, DWORD* err) {
+    if (s.view) {
+      const DWORD have = s.length > at ? static_cast<DWORD>(std::min<uint64_t>(want, s.length - at)) : 0;
+      if (have == 0) return false;  // the block holds no more
+      DWORD put = 0;
+      BOOL ok;
+      bool cut;
+      {
+        FaultGuard guard(s.view, block_.Mapped());
+        ok = WriteFile(target_, s.view + at, have, &put, nullptr);
+        cut = guard.Hit();
+      }
+      if (cut) {
+        // Some of what went out came from the lost pages, not from the block.
+        DropView(&s);
+        *err = ERROR_READ_FAULT;
+        return false;
+      }
+      *moved = put;
+      if (ok) return put == want;
+    }
+    return BufferedWrite(at + *moved, want - *moved, moved, err);
+  }
+
+  void DropView(Span* s) {
+    block_.Unmap();
+    s->view = nullptr;
+  }
+
+  uint8_t* Buffer() {
+    if (!buffer_) buffer_.reset(static_cast<uint8_t*>(std::aligned_alloc(4096, kChunk)));
+    return buffer_.get();
+  }
+
+  // The buffered way: the target's bytes through the session's buffer into the block,
+  // or the block's bytes through it to the target. Results as ReadChunk and WriteChunk.
+  bool BufferedRead(uint32_t at, DWORD want, DWORD* moved, DWORD* err) {
+    uint8_t* buf = Buffer();
+    if (!buf) {
+      *err = ERROR_NOT_ENOUGH_MEMORY;
+      return false;
+    }
     DWORD got = 0;
-    if (!ReadFile(target_, buffer_.get(), want, &got, nullptr)) {
+    if (!ReadFile(target_, buf, want, &got, nullptr)) {
       *err = GetLastError();
       return false;
     }
     size_t put = 0;
     while (put < got) {
-      ssize_t r = pwrite(block, buffer_.get() + put, got - put, static_cast<off_t>(at) + static_cast<off_t>(put));
+      ssize_t r = pwrite(block_.Fd(), buf + put, got - put, static_cast<off_t>(at) + static_cast<off_t>(put));
       if (r < 0 && errno == EINTR) continue;
       if (r <= 0) {
         *err = r < 0 && errno == ENOSPC ? ERROR_DISK_FULL : ERROR_WRITE_FAULT;
@@ -409,10 +485,15 @@ class Session {
     return got == want;
   }
 
-  bool WriteChunk(int block, uint32_t at, DWORD want, DWORD* moved, DWORD* err) {
+  bool BufferedWrite(uint32_t at, DWORD want, DWORD* moved, DWORD* err) {
+    uint8_t* buf = Buffer();
+    if (!buf) {
+      *err = ERROR_NOT_ENOUGH_MEMORY;
+      return false;
+    }
     size_t got = 0;
     while (got < want) {
-      ssize_t r = pread(block, buffer_.get() + got, want - got, static_cast<off_t>(at) + static_cast<off_t>(got));
+      ssize_t r = pread(block_.Fd(), buf + got, want - got, static_cast<off_t>(at) + static_cast<off_t>(got));
       if (r < 0 && errno == EINTR) continue;
       if (r < 0) {
         *err = ERROR_READ_FAULT;
@@ -423,7 +504,7 @@ class Session {
     }
     if (got == 0) return false;
     DWORD put = 0;
-    if (!WriteFile(target_, buffer_.get(), static_cast<DWORD>(got), &put, nullptr)) *err = GetLastError();
+    if (!WriteFile(target_, buf, static_cast<DWORD>(got), &put, nullptr)) *err = GetLastError();
     *moved += put;
     return *err == ERROR_SUCCESS && got == want;
   }
@@ -441,10 +522,7 @@ class Session {
   bool sink_ = false;
   int conn_ = -1;
   std::unique_ptr<uint8_t, FreeDeleter> buffer_;
-  bool copyable_ = false;  // target is a regular file that copy_file_range may serve
-  Fd block_;  // the last block file taken from the client, and its handle value there
-  uint32_t blockHandle_ = 0;
-  int blockMode_ = 0;
+  BlockView block_;  // the last block file taken from the client, mapped
 };
 
 }  // namespace

@@ -1,14 +1,22 @@
 // Paged files and shared memory blocks of vkrt against the real pfsvc: transfers land
 // where callers rely on, positions, progress, errors, and drive paths on FAT images.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "nxtest/fatimage.h"
 #include "nxtest/temp.h"
+#include "smblock.h"
 #include "svcproc.h"
 #include "vkrt.h"
 
@@ -239,6 +247,166 @@ TEST_F(ServiceTest, ClosedBlockAndFileHandlesAreRefused) {
   EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
 }
 
+// ---- the block's file as its client leaves it -----------------------------------------
+
+// The descriptor of a block's file in this process (its handle's value).
+int BlockFd(HANDLE block) {
+  return static_cast<int>(reinterpret_cast<intptr_t>(static_cast<VKSMBLOCK*>(block)->backingFile));
+}
+
+off_t FileLength(int fd) {
+  struct stat st{};
+  return fstat(fd, &st) == 0 ? st.st_size : -1;
+}
+
+// Whether a process has a mapping of the file open at fd here.
+bool MapsFileOf(pid_t pid, int fd) {
+  struct stat st{};
+  if (fstat(fd, &st) != 0) return false;
+  // Lines read "start-end perms offset dev inode path"; the inode is the fifth field.
+  std::ifstream in("/proc/" + std::to_string(pid) + "/maps");
+  const std::string maps{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  const std::string inode = " " + std::to_string(st.st_ino) + " ";
+  return maps.find(inode) != std::string::npos;
+}
+
+TEST_F(ServiceTest, AReadLengthensAShortBlockOnlyByWhatArrived) {
+  const std::string data = Pattern(3000, 4);
+  HANDLE pf = Open(File("short-target.bin", data));
+  ASSERT_NE(pf, nullptr);
+  HANDLE b = NewBlock();
+  svctest::FillBlock(b, std::string(100, 'x'));
+  DWORD done = 0;
+  ASSERT_TRUE(vkpfRead(pf, b, 64 * 1024, &done));  // more than the target holds
+  EXPECT_EQ(done, 3000u);
+  EXPECT_EQ(FileLength(BlockFd(b)), 3000);
+  EXPECT_EQ(svctest::BlockBytes(b), data);
+
+  // A block longer than what arrives keeps its length and the bytes past them.
+  svctest::FillBlock(b, std::string(5000, 'y'));
+  ASSERT_TRUE(vkpfSeek(pf, 0, 2000, 0, nullptr));
+  ASSERT_TRUE(vkpfRead(pf, b, 4096, &done));
+  EXPECT_EQ(done, 1000u);
+  EXPECT_EQ(svctest::BlockBytes(b), data.substr(2000) + std::string(4000, 'y'));
+
+  // At the end nothing arrives, and an empty block stays empty.
+  HANDLE empty = NewBlock();
+  ASSERT_TRUE(vkpfRead(pf, empty, 4096, &done));
+  EXPECT_EQ(done, 0u);
+  EXPECT_EQ(FileLength(BlockFd(empty)), 0);
+  vkpfClose(pf);
+}
+
+TEST_F(ServiceTest, AWriteTakesOnlyWhatTheBlockHolds) {
+  const std::string original = Pattern(8192, 3);
+  const std::string path = File("partial.bin", original);
+  HANDLE pf = Open(path);
+  ASSERT_NE(pf, nullptr);
+  HANDLE b = NewBlock();
+  DWORD done = 9;
+  ASSERT_TRUE(vkpfWrite(pf, b, 1000, &done));  // an empty block: nothing goes out
+  EXPECT_EQ(done, 0u);
+  svctest::FillBlock(b, std::string(700, 'A'));
+  ASSERT_TRUE(vkpfWrite(pf, b, 1000, &done));
+  EXPECT_EQ(done, 700u);
+  ULONGLONG pos = 0;
+  ASSERT_TRUE(vkpfSeek(pf, 1, 0, 0, &pos));
+  EXPECT_EQ(pos, 700u);
+  vkpfClose(pf);
+  EXPECT_EQ(ReadBytes(path), std::string(700, 'A') + original.substr(700));
+}
+
+TEST_F(ServiceTest, ABlockCutShortBetweenRequestsIsServedAsItNowIs) {
+  const size_t k64 = 64 * 1024;
+  const std::string data = Pattern(4 * k64, 6);
+  const std::string path = File("cut.bin", data);
+  HANDLE pf = Open(path);
+  ASSERT_NE(pf, nullptr);
+  HANDLE b = NewBlock();
+  DWORD done = 0;
+  ASSERT_TRUE(vkpfRead(pf, b, 2 * k64, &done));  // the service now holds the block mapped
+  ASSERT_EQ(ftruncate(BlockFd(b), 100), 0);
+  ASSERT_TRUE(vkpfRead(pf, b, k64, &done));
+  EXPECT_EQ(done, k64);
+  EXPECT_EQ(svctest::BlockBytes(b), data.substr(2 * k64, k64));
+  ASSERT_EQ(ftruncate(BlockFd(b), 0), 0);
+  ASSERT_TRUE(vkpfRead(pf, b, 100, &done));
+  EXPECT_EQ(svctest::BlockBytes(b), data.substr(3 * k64, 100));
+
+  // A write from a block cut to 60 bytes takes those 60.
+  ASSERT_EQ(ftruncate(BlockFd(b), 60), 0);
+  ASSERT_TRUE(vkpfSeek(pf, 0, 0, 0, nullptr));
+  ASSERT_TRUE(vkpfWrite(pf, b, static_cast<DWORD>(k64), &done));
+  EXPECT_EQ(done, 60u);
+  vkpfClose(pf);
+  EXPECT_EQ(ReadBytes(path), data.substr(3 * k64, 60) + data.substr(60));
+  EXPECT_TRUE(service_->Alive());
+}
+
+TEST_F(ServiceTest, ABlockReplacedUnderTheSameHandleValueIsTakenAnew) {
+  const std::string data = Pattern(10000, 7);
+  HANDLE pf = Open(File("replace.bin", data));
+  ASSERT_NE(pf, nullptr);
+  HANDLE b = NewBlock();
+  DWORD done = 0;
+  ASSERT_TRUE(vkpfRead(pf, b, 1000, &done));
+  const int fd = BlockFd(b);
+  const int original = dup(fd);  // keeps the first file open (and linked) meanwhile
+  ASSERT_GE(original, 0);
+
+  // Another file under the block's descriptor number: reads and writes reach it.
+  const std::string other = File("other.bin", "");
+  int o = open(other.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_EQ(dup2(o, fd), fd);
+  close(o);
+  ASSERT_TRUE(vkpfRead(pf, b, 1000, &done));
+  EXPECT_EQ(ReadBytes(other), data.substr(1000, 1000));
+  EXPECT_FALSE(MapsFileOf(service_->Pid(), original)) << "the first file's mapping outlived its replacement";
+  EXPECT_EQ(FileLength(original), 1000);
+  char first[4] = {};
+  ASSERT_EQ(pread(original, first, 4, 0), 4);
+  EXPECT_EQ(std::string(first, 4), data.substr(0, 4));
+
+  // A write-only file there still gets reads (without a mapping); a read-only one is
+  // refused for them but serves writes.
+  const std::string wo = File("write-only.bin", "");
+  o = open(wo.c_str(), O_WRONLY | O_CLOEXEC);
+  ASSERT_EQ(dup2(o, fd), fd);
+  close(o);
+  ASSERT_TRUE(vkpfRead(pf, b, 500, &done));
+  EXPECT_EQ(ReadBytes(wo), data.substr(2000, 500));
+  const std::string ro = File("read-only.bin", std::string(300, 'R'));
+  o = open(ro.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(dup2(o, fd), fd);
+  close(o);
+  EXPECT_FALSE(vkpfRead(pf, b, 500, &done));
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  ASSERT_TRUE(vkpfSeek(pf, 0, 0, 0, nullptr));
+  ASSERT_TRUE(vkpfWrite(pf, b, 500, &done));
+  EXPECT_EQ(done, 300u);
+
+  ASSERT_EQ(dup2(original, fd), fd);  // the block's own file back, for its close
+  close(original);
+  vkpfClose(pf);
+  EXPECT_EQ(ReadBytes(files_.Path() + "/replace.bin"), std::string(300, 'R') + data.substr(300));
+}
+
+TEST_F(ServiceTest, TheServiceLetsGoOfABlocksFileWhenTheSessionEnds) {
+  HANDLE pf = Open(File("release.bin", Pattern(5000)));
+  ASSERT_NE(pf, nullptr);
+  HANDLE b = NewBlock();
+  DWORD done = 0;
+  ASSERT_TRUE(vkpfRead(pf, b, 4096, &done));
+  EXPECT_TRUE(MapsFileOf(service_->Pid(), BlockFd(b)));
+  vkpfClose(pf);
+  bool held = true;
+  for (int i = 0; i < 300 && held; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    held = MapsFileOf(service_->Pid(), BlockFd(b));
+  }
+  EXPECT_FALSE(held);
+}
+
 // ---- drives pinned to FAT images -----------------------------------------------------
 
 class DriveServiceTest : public ServiceTest {
@@ -296,6 +464,34 @@ TEST_F(DriveServiceTest, FileOnTheImageIsFoundThroughItsDirectoryEntry) {
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
   EXPECT_FALSE(vkpfCreateA("\\\\.\\Q:", kAccess, kShare, 0, 4096, nullptr, &missing));
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(DriveServiceTest, ABlockCutShortDuringTransfersNeverBringsTheServiceDown) {
+  HANDLE pf = Open("E:\\hello.txt");
+  ASSERT_NE(pf, nullptr);
+  HANDLE b = NewBlock();
+  const int fd = BlockFd(b);
+  std::atomic<bool> stop{false};
+  std::thread cutter([&] {
+    while (!stop) [[maybe_unused]] int r = ftruncate(fd, 0);
+  });
+  for (int i = 0; i < 300; ++i) {
+    // From an odd offset the volume's bytes pass through the service's memory on their
+    // way into the block, where a cut shows as a fault rather than as a failed copy; the
+    // service reads those bytes again.
+    ASSERT_TRUE(vkpfSeek(pf, 0, 1, 0, nullptr));
+    DWORD done = 0;
+    EXPECT_TRUE(vkpfRead(pf, b, 2999, &done)) << GetLastError();
+    EXPECT_EQ(done, 2999u);
+  }
+  stop = true;
+  cutter.join();
+  ASSERT_TRUE(service_->Alive());
+  ASSERT_TRUE(vkpfSeek(pf, 0, 0, 0, nullptr));
+  DWORD done = 0;
+  ASSERT_TRUE(vkpfRead(pf, b, 3000, &done));
+  EXPECT_EQ(svctest::BlockBytes(b), hello_);
+  vkpfClose(pf);
 }
 
 }  // namespace
