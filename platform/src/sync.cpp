@@ -1,7 +1,6 @@
 // Critical sections, sleeps, events and clocks.
 #include <errno.h>
 #include <sys/eventfd.h>
-#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -26,8 +25,6 @@ struct CsLock {
   pid_t owner = 0;
   LONG count = 0;
 };
-
-pid_t CurrentTid() { return static_cast<pid_t>(syscall(SYS_gettid)); }
 
 CsLock* LockOf(LPCRITICAL_SECTION cs) { return static_cast<CsLock*>(cs->Impl); }
 

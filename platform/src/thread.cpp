@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <mutex>
 #include <vector>
 
 #include "kernel.h"
@@ -20,7 +21,10 @@ namespace {
 
 thread_local std::shared_ptr<ThreadControl> t_control;
 
-pid_t CurrentTid() { return static_cast<pid_t>(syscall(SYS_gettid)); }
+// The tid of a forked child's thread is its own: the child forgets the parent's.
+thread_local pid_t t_tid = 0;
+
+void ForgetTid() { t_tid = 0; }
 
 // The handle's object: keeps the control block alive while the handle is open.
 class ThreadObject : public KernelObject {
@@ -104,6 +108,15 @@ bool ValidPriority(int p) {
 }
 
 }  // namespace
+
+pid_t CurrentTid() {
+  if (t_tid == 0) {
+    static std::once_flag once;
+    std::call_once(once, [] { pthread_atfork(nullptr, nullptr, ForgetTid); });
+    t_tid = static_cast<pid_t>(syscall(SYS_gettid));
+  }
+  return t_tid;
+}
 
 ThreadControl::~ThreadControl() {
   if (wakeFd >= 0) close(wakeFd);

@@ -13,6 +13,9 @@
 
 namespace nxpal {
 
+// The calling thread's id (the kernel's tid), asked of the kernel once per thread.
+pid_t CurrentTid();
+
 struct ThreadControl {
   ~ThreadControl();
 

@@ -1,9 +1,11 @@
 // Threads, critical sections, events and sleeps of the platform layer, including the
 // cooperative suspension and early end.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <thread>
 
 #include "nxpal/windows.h"
 
@@ -169,6 +171,29 @@ DWORD TryThenWaitAbortably(LPVOID p) {
   a->error = GetLastError();
   if (a->abortableResult) LeaveCriticalSection(a->cs);
   return 0;
+}
+
+// Thread ids are the kernel's, each thread its own, and a forked child's thread is not
+// taken for the thread that forked it (a lock it enters is its own).
+TEST(CriticalSectionTest, ThreadIdsAreEachThreadsOwnAlsoAfterAFork) {
+  const DWORD self = GetCurrentThreadId();
+  EXPECT_EQ(self, static_cast<DWORD>(getpid()));  // the test's main thread
+  DWORD other = self;
+  std::thread([&] { other = GetCurrentThreadId(); }).join();
+  EXPECT_NE(other, self);
+  CRITICAL_SECTION cs;
+  InitializeCriticalSection(&cs);
+  pid_t child = fork();
+  if (child == 0) {
+    EnterCriticalSection(&cs);
+    const bool own = GetCurrentThreadId() == static_cast<DWORD>(getpid()) &&
+                     static_cast<DWORD>(cs.OwningThread) == static_cast<DWORD>(getpid());
+    _exit(own ? 0 : 1);
+  }
+  int st = -1;
+  ASSERT_EQ(waitpid(child, &st, 0), child);
+  EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << "the child saw its parent's thread id";
+  DeleteCriticalSection(&cs);
 }
 
 TEST(CriticalSectionTest, RecursiveOwnershipTryEnterAndAbortableWait) {
