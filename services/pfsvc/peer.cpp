@@ -49,6 +49,7 @@ bool Peer::Identify(int socket) {
   socklen_t len = sizeof cred;
   if (getsockopt(socket, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0 || cred.pid <= 0) return false;
   pid_ = cred.pid;
+  self_ = getpid();
   uid_ = cred.uid;
   gid_ = cred.gid;
   // The pidfd of the very process that connected; older kernels: by its number.
@@ -73,7 +74,7 @@ DWORD Peer::TakeDescriptor(uint32_t fd, int* out) const {
 
 bool Peer::SameFile(uint32_t fd, int ownFd) const {
   if (fd > static_cast<uint32_t>(INT32_MAX)) return false;
-  return syscall(SYS_kcmp, pid_, getpid(), KCMP_FILE, static_cast<int>(fd), ownFd) == 0;
+  return syscall(SYS_kcmp, pid_, self_, KCMP_FILE, static_cast<int>(fd), ownFd) == 0;
 }
 
 bool Privileged() { return geteuid() == 0; }

@@ -32,6 +32,7 @@ class Peer {
  private:
   int pidfd_ = -1;
   pid_t pid_ = 0;
+  pid_t self_ = 0;  // this process, as kcmp compares it with the peer
   uid_t uid_ = 0;
   gid_t gid_ = 0;
 };
