@@ -398,17 +398,11 @@ class Session {
   bool ReadChunk(Span& s, uint32_t at, DWORD want, DWORD* moved, DWORD* err) {
     if (s.view) {
       DWORD got = 0;
-      BOOL ok;
-      bool cut;
-      {
-        FaultGuard guard(s.view, block_.Mapped());
-        ok = ReadFile(target_, s.view + at, want, &got, nullptr);
-        cut = guard.Hit();
-      }
+      bool cut = false;
+      BOOL ok = ThroughView(true, &s, at, want, &got, &cut);
       if (cut) {
         // What went to the lost pages is read again and written to the block, which
         // lengthens it again as a write does.
-        DropView(&s);
         LONG high = -1;
         if (got > 0 && SetFilePointer(target_, -static_cast<LONG>(got), &high, FILE_CURRENT) == INVALID_SET_FILE_POINTER &&
             GetLastError() != ERROR_SUCCESS) {
@@ -428,16 +422,10 @@ class Session {
       const DWORD have = s.length > at ? static_cast<DWORD>(std::min<uint64_t>(want, s.length - at)) : 0;
       if (have == 0) return false;  // the block holds no more
       DWORD put = 0;
-      BOOL ok;
-      bool cut;
-      {
-        FaultGuard guard(s.view, block_.Mapped());
-        ok = WriteFile(target_, s.view + at, have, &put, nullptr);
-        cut = guard.Hit();
-      }
+      bool cut = false;
+      BOOL ok = ThroughView(false, &s, at, have, &put, &cut);
       if (cut) {
         // Some of what went out came from the lost pages, not from the block.
-        DropView(&s);
         *err = ERROR_READ_FAULT;
         return false;
       }
@@ -447,9 +435,20 @@ class Session {
     return BufferedWrite(at + *moved, want - *moved, moved, err);
   }
 
-  void DropView(Span* s) {
-    block_.Unmap();
-    s->view = nullptr;
+  // ReadFile or WriteFile of n bytes between the target and the view at `at`, guarded:
+  // *cut tells that the client cut its block short under the copy, which costs the view.
+  BOOL ThroughView(bool read, Span* s, uint32_t at, DWORD n, DWORD* moved, bool* cut) {
+    BOOL ok;
+    {
+      FaultGuard guard(s->view, block_.Mapped());
+      ok = read ? ReadFile(target_, s->view + at, n, moved, nullptr) : WriteFile(target_, s->view + at, n, moved, nullptr);
+      *cut = guard.Hit();
+    }
+    if (*cut) {
+      block_.Unmap();
+      s->view = nullptr;
+    }
+    return ok;
   }
 
   uint8_t* Buffer() {
