@@ -31,6 +31,6 @@ void nxDebugCriticalSectionDeadLock(LPCRITICAL_SECTION cs) {
   if (NxEnterCriticalSectionTimeout(cs, reportMs)) return;
   if (GetLastError() == WAIT_TIMEOUT)
     std::fprintf(stderr, "nxrtl: thread %u has waited %u ms for critical section %p held by thread %d\n",
-               GetCurrentThreadId(), reportMs, static_cast<void*>(cs), static_cast<int>(cs->OwningThread));
+               GetCurrentThreadId(), reportMs, static_cast<void*>(cs), static_cast<int>(NxCriticalSectionOwner(cs)));
   EnterCriticalSection(cs);
 }

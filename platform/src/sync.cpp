@@ -28,6 +28,13 @@ struct CsLock {
 
 CsLock* LockOf(LPCRITICAL_SECTION cs) { return static_cast<CsLock*>(cs->Impl); }
 
+// The owner and count shown in the CRITICAL_SECTION itself: written under the lock's
+// mutex, read by anyone for diagnostics, hence atomic stores.
+void Publish(LPCRITICAL_SECTION cs, pid_t owner, LONG count) {
+  __atomic_store_n(&cs->OwningThread, static_cast<LONG>(owner), __ATOMIC_RELAXED);
+  __atomic_store_n(&cs->RecursionCount, count, __ATOMIC_RELAXED);
+}
+
 enum class EnterResult { Entered, TimedOut, Aborted };
 
 // Enters cs. With abortable, an end request of the calling thread ends the wait;
@@ -57,8 +64,7 @@ EnterResult Enter(LPCRITICAL_SECTION cs, bool abortable, DWORD timeoutMs) {
     if (result == EnterResult::Entered) {
       l->owner = self;
       ++l->count;
-      cs->OwningThread = static_cast<LONG>(self);
-      cs->RecursionCount = l->count;
+      Publish(cs, self, l->count);
     }
   }
   if (tc) UnregisterLockWait(tc);
@@ -131,8 +137,7 @@ BOOL TryEnterCriticalSection(LPCRITICAL_SECTION cs) {
   if (l->owner != 0 && l->owner != self) return FALSE;
   l->owner = self;
   ++l->count;
-  cs->OwningThread = static_cast<LONG>(self);
-  cs->RecursionCount = l->count;
+  Publish(cs, self, l->count);
   return TRUE;
 }
 
@@ -142,10 +147,9 @@ void LeaveCriticalSection(LPCRITICAL_SECTION cs) {
   if (l->owner != CurrentTid() || l->count == 0) return;  // not ours: ignore, as a release build of Windows would corrupt
   if (--l->count == 0) {
     l->owner = 0;
-    cs->OwningThread = 0;
     l->cv.notify_all();  // all: a waiter that gives up (end requested) must not swallow the wake-up
   }
-  cs->RecursionCount = l->count;
+  Publish(cs, l->owner, l->count);
 }
 
 BOOL NxEnterCriticalSectionAbortable(LPCRITICAL_SECTION cs) {

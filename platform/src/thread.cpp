@@ -31,6 +31,12 @@ class ThreadObject : public KernelObject {
  public:
   explicit ThreadObject(std::shared_ptr<ThreadControl> tc) : tc_(std::move(tc)) {}
   int WaitFd() const override { return tc_->exitFd; }
+  // Taking the control block's lock orders everything the thread did before it
+  // finished before what the waiter does next.
+  bool ConsumeSignal() override {
+    std::lock_guard<std::mutex> g(tc_->m);
+    return tc_->finished;
+  }
   const std::shared_ptr<ThreadControl>& Control() const { return tc_; }
 
  private:

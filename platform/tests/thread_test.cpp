@@ -249,7 +249,7 @@ TEST(CriticalSectionTest, TimedEnterTimesOutAndWakesOnRelease) {
   HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   std::pair<CRITICAL_SECTION*, HANDLE> args{&cs, release};
   HANDLE h = CreateThread(nullptr, 0, HoldLockUntilEvent, &args, 0, nullptr);
-  while (cs.OwningThread == 0) Sleep(1);
+  while (NxCriticalSectionOwner(&cs) == 0) Sleep(1);
   EXPECT_FALSE(NxEnterCriticalSectionTimeout(&cs, 20));
   EXPECT_EQ(GetLastError(), WAIT_TIMEOUT);
   SetEvent(release);

@@ -16,6 +16,11 @@ struct CRITICAL_SECTION {
 };
 using LPCRITICAL_SECTION = CRITICAL_SECTION*;
 
+// The owner's kernel thread id (0 when free), readable from any thread for diagnostics.
+inline LONG NxCriticalSectionOwner(const CRITICAL_SECTION* cs) {
+  return __atomic_load_n(&cs->OwningThread, __ATOMIC_RELAXED);
+}
+
 NXPAL_API void InitializeCriticalSection(LPCRITICAL_SECTION cs);
 NXPAL_API BOOL InitializeCriticalSectionAndSpinCount(LPCRITICAL_SECTION cs, DWORD spinCount);
 NXPAL_API void DeleteCriticalSection(LPCRITICAL_SECTION cs);
