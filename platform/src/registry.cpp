@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
+#include <type_traits>
 
 #include "nxpal/text.h"
 #include "registry_ops.h"
@@ -148,74 +150,94 @@ LSTATUS RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) { return DeleteValue(hKey
 
 // ---- enumeration and information -------------------------------------------------------
 
-LSTATUS RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved, LPWSTR lpClass,
-                      LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
+namespace {
+
+// The W functions hand out names and data as stored (UTF-16); the A functions in UTF-8.
+template <typename Ch>
+std::basic_string<Ch> CallerName(const std::u16string& stored) {
+  if constexpr (std::is_same_v<Ch, char>) return nx::Utf16ToUtf8(stored);
+  else return stored;
+}
+template <typename Ch>
+std::string CallerData(const Value& v) {
+  if constexpr (std::is_same_v<Ch, char>) return DataToUtf8(v.type, v.data);
+  else return v.data;
+}
+
+template <typename Ch>
+LSTATUS EnumKeyAs(HKEY hKey, DWORD dwIndex, Ch* lpName, LPDWORD lpcchName, LPDWORD lpReserved, Ch* lpClass,
+                  LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
   if (!lpName || !lpcchName || lpReserved || (lpClass && !lpcchClass)) return ERROR_INVALID_PARAMETER;
   std::u16string name;
   int64_t written = 0;
   if (LONG rc = EnumKey(hKey, dwIndex, &name, &written)) return rc;
-  if (LONG rc = PutName<char16_t>(name, lpName, lpcchName)) return rc;
+  if (LONG rc = PutName<Ch>(CallerName<Ch>(name), lpName, lpcchName)) return rc;
   if (LONG rc = PutEmptyClass(lpClass, lpcchClass)) return rc;
   if (lpftLastWriteTime) *lpftLastWriteTime = ToFileTime(written);
   return ERROR_SUCCESS;
+}
+
+template <typename Ch>
+LSTATUS EnumValueAs(HKEY hKey, DWORD dwIndex, Ch* lpValueName, LPDWORD lpcchValueName, LPDWORD lpReserved,
+                    LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+  if (!lpValueName || !lpcchValueName || lpReserved || (lpData && !lpcbData)) return ERROR_INVALID_PARAMETER;
+  Value v;
+  if (LONG rc = EnumValue(hKey, dwIndex, &v)) return rc;
+  if (LONG rc = PutName<Ch>(CallerName<Ch>(v.name), lpValueName, lpcchValueName)) return rc;
+  if (lpType) *lpType = v.type;
+  return PutData(CallerData<Ch>(v), lpData, lpcbData);
+}
+
+template <typename Ch>
+LSTATUS QueryInfoKeyAs(HKEY hKey, Ch* lpClass, LPDWORD lpcchClass, LPDWORD lpReserved, LPDWORD lpcSubKeys,
+                       LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen, LPDWORD lpcValues,
+                       LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen, LPDWORD lpcbSecurityDescriptor,
+                       PFILETIME lpftLastWriteTime) {
+  if ((lpClass && !lpcchClass) || lpReserved) return ERROR_INVALID_PARAMETER;
+  KeyInfo info;
+  if (LONG rc = QueryInfo(hKey, std::is_same_v<Ch, char>, &info)) return rc;
+  if (LONG rc = PutEmptyClass(lpClass, lpcchClass)) return rc;
+  PutInfo(info, lpcSubKeys, lpcbMaxSubKeyLen, lpcbMaxClassLen, lpcValues, lpcbMaxValueNameLen, lpcbMaxValueLen,
+          lpcbSecurityDescriptor, lpftLastWriteTime);
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+LSTATUS RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved, LPWSTR lpClass,
+                      LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
+  return EnumKeyAs(hKey, dwIndex, lpName, lpcchName, lpReserved, lpClass, lpcchClass, lpftLastWriteTime);
 }
 
 LSTATUS RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved, LPSTR lpClass,
                       LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
-  if (!lpName || !lpcchName || lpReserved || (lpClass && !lpcchClass)) return ERROR_INVALID_PARAMETER;
-  std::u16string name;
-  int64_t written = 0;
-  if (LONG rc = EnumKey(hKey, dwIndex, &name, &written)) return rc;
-  if (LONG rc = PutName<char>(nx::Utf16ToUtf8(name), lpName, lpcchName)) return rc;
-  if (LONG rc = PutEmptyClass(lpClass, lpcchClass)) return rc;
-  if (lpftLastWriteTime) *lpftLastWriteTime = ToFileTime(written);
-  return ERROR_SUCCESS;
+  return EnumKeyAs(hKey, dwIndex, lpName, lpcchName, lpReserved, lpClass, lpcchClass, lpftLastWriteTime);
 }
 
 LSTATUS RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchValueName, LPDWORD lpReserved,
                       LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
-  if (!lpValueName || !lpcchValueName || lpReserved || (lpData && !lpcbData)) return ERROR_INVALID_PARAMETER;
-  Value v;
-  if (LONG rc = EnumValue(hKey, dwIndex, &v)) return rc;
-  if (LONG rc = PutName<char16_t>(v.name, lpValueName, lpcchValueName)) return rc;
-  if (lpType) *lpType = v.type;
-  return PutData(v.data, lpData, lpcbData);
+  return EnumValueAs(hKey, dwIndex, lpValueName, lpcchValueName, lpReserved, lpType, lpData, lpcbData);
 }
 
 LSTATUS RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName, LPDWORD lpReserved,
                       LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
-  if (!lpValueName || !lpcchValueName || lpReserved || (lpData && !lpcbData)) return ERROR_INVALID_PARAMETER;
-  Value v;
-  if (LONG rc = EnumValue(hKey, dwIndex, &v)) return rc;
-  if (LONG rc = PutName<char>(nx::Utf16ToUtf8(v.name), lpValueName, lpcchValueName)) return rc;
-  if (lpType) *lpType = v.type;
-  return PutData(DataToUtf8(v.type, v.data), lpData, lpcbData);
+  return EnumValueAs(hKey, dwIndex, lpValueName, lpcchValueName, lpReserved, lpType, lpData, lpcbData);
 }
 
 LSTATUS RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved, LPDWORD lpcSubKeys,
                          LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen, LPDWORD lpcValues,
                          LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen, LPDWORD lpcbSecurityDescriptor,
                          PFILETIME lpftLastWriteTime) {
-  if ((lpClass && !lpcchClass) || lpReserved) return ERROR_INVALID_PARAMETER;
-  KeyInfo info;
-  if (LONG rc = QueryInfo(hKey, false, &info)) return rc;
-  if (LONG rc = PutEmptyClass(lpClass, lpcchClass)) return rc;
-  PutInfo(info, lpcSubKeys, lpcbMaxSubKeyLen, lpcbMaxClassLen, lpcValues, lpcbMaxValueNameLen, lpcbMaxValueLen,
-          lpcbSecurityDescriptor, lpftLastWriteTime);
-  return ERROR_SUCCESS;
+  return QueryInfoKeyAs(hKey, lpClass, lpcchClass, lpReserved, lpcSubKeys, lpcbMaxSubKeyLen, lpcbMaxClassLen,
+                        lpcValues, lpcbMaxValueNameLen, lpcbMaxValueLen, lpcbSecurityDescriptor, lpftLastWriteTime);
 }
 
 LSTATUS RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved, LPDWORD lpcSubKeys,
                          LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen, LPDWORD lpcValues,
                          LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen, LPDWORD lpcbSecurityDescriptor,
                          PFILETIME lpftLastWriteTime) {
-  if ((lpClass && !lpcchClass) || lpReserved) return ERROR_INVALID_PARAMETER;
-  KeyInfo info;
-  if (LONG rc = QueryInfo(hKey, true, &info)) return rc;
-  if (LONG rc = PutEmptyClass(lpClass, lpcchClass)) return rc;
-  PutInfo(info, lpcSubKeys, lpcbMaxSubKeyLen, lpcbMaxClassLen, lpcValues, lpcbMaxValueNameLen, lpcbMaxValueLen,
-          lpcbSecurityDescriptor, lpftLastWriteTime);
-  return ERROR_SUCCESS;
+  return QueryInfoKeyAs(hKey, lpClass, lpcchClass, lpReserved, lpcSubKeys, lpcbMaxSubKeyLen, lpcbMaxClassLen,
+                        lpcValues, lpcbMaxValueNameLen, lpcbMaxValueLen, lpcbSecurityDescriptor, lpftLastWriteTime);
 }
 
 // ---- deletion and closing --------------------------------------------------------------
