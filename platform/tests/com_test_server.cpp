@@ -9,15 +9,14 @@ namespace {
 std::atomic<LONG> g_objects{0};
 std::atomic<LONG> g_factories{0};
 
-class Counter final : public ITestCounter {
+// QueryInterface, AddRef and Release of an object with one interface besides IUnknown.
+template <typename Derived, typename Interface, const IID& kIid>
+class Unknown : public Interface {
  public:
-  Counter() { ++g_objects; }
-  ~Counter() { --g_objects; }
-
   HRESULT QueryInterface(REFIID riid, void** ppv) override {
     if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_ITestCounter) {
-      *ppv = static_cast<ITestCounter*>(this);
+    if (riid == IID_IUnknown || riid == kIid) {
+      *ppv = static_cast<Interface*>(this);
       AddRef();
       return S_OK;
     }
@@ -27,39 +26,30 @@ class Counter final : public ITestCounter {
   ULONG AddRef() override { return ++refs_; }
   ULONG Release() override {
     ULONG n = --refs_;
-    if (n == 0) delete this;
+    if (n == 0) delete static_cast<Derived*>(this);
     return n;
   }
+
+ private:
+  std::atomic<ULONG> refs_{1};
+};
+
+class Counter final : public Unknown<Counter, ITestCounter, IID_ITestCounter> {
+ public:
+  Counter() { ++g_objects; }
+  ~Counter() { --g_objects; }
   LONG Add(LONG value) override { return total_ += value; }
   LONG LiveObjects() override { return g_objects; }
   LONG LiveFactories() override { return g_factories; }
 
  private:
-  std::atomic<ULONG> refs_{1};
   LONG total_ = 0;
 };
 
-class Factory final : public IClassFactory {
+class Factory final : public Unknown<Factory, IClassFactory, IID_IClassFactory> {
  public:
   Factory() { ++g_factories; }
   ~Factory() { --g_factories; }
-
-  HRESULT QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-      *ppv = static_cast<IClassFactory*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++refs_; }
-  ULONG Release() override {
-    ULONG n = --refs_;
-    if (n == 0) delete this;
-    return n;
-  }
   HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
@@ -70,9 +60,6 @@ class Factory final : public IClassFactory {
     return hr;
   }
   HRESULT LockServer(BOOL) override { return S_OK; }
-
- private:
-  std::atomic<ULONG> refs_{1};
 };
 
 }  // namespace

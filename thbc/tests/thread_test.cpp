@@ -166,16 +166,22 @@ TEST(NXThreadTest, WorkerWithoutBaseCallStaysAliveUntilTheOwnerDestroysIt) {
   EXPECT_FALSE(CloseHandle(h)) << "the destructor closed the handle";
 }
 
+// Starts a worker and, holding the owner's lock, lets it run into its final wait for it.
+Worker* RunToEndUnderLock(Owner& owner, Journal& journal, HANDLE go) {
+  auto* w = new Worker(owner, journal, Body::WaitForGo, go);
+  EXPECT_EQ(w->SetState(1), S_OK);
+  EnterCriticalSection(&owner.lock);
+  SetEvent(go);
+  EXPECT_TRUE(WaitFor(journal.atEnd));
+  Sleep(30);  // let it reach the wait for the lock
+  return w;
+}
+
 TEST(NXThreadTest, WorkerReachingItsEndWaitsWhileTheOwnerHoldsTheLock) {
   Owner owner;
   Journal journal;
   HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  auto* w = new Worker(owner, journal, Body::WaitForGo, go);
-  ASSERT_EQ(w->SetState(1), S_OK);
-  EnterCriticalSection(&owner.lock);
-  SetEvent(go);
-  ASSERT_TRUE(WaitFor(journal.atEnd));
-  Sleep(30);
+  Worker* w = RunToEndUnderLock(owner, journal, go);
   EXPECT_EQ(owner.slot, w) << "the worker must not destroy itself while the owner holds the lock";
   EXPECT_EQ(journal.destroyed, 0);
   LeaveCriticalSection(&owner.lock);
@@ -188,12 +194,7 @@ TEST(NXThreadTest, OwnerDestroyingAWorkerWaitingForTheLockDestroysItOnce) {
   Owner owner;
   Journal journal;
   HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  auto* w = new Worker(owner, journal, Body::WaitForGo, go);
-  ASSERT_EQ(w->SetState(1), S_OK);
-  EnterCriticalSection(&owner.lock);
-  SetEvent(go);
-  ASSERT_TRUE(WaitFor(journal.atEnd));
-  Sleep(20);  // let it reach the wait for the lock
+  RunToEndUnderLock(owner, journal, go);
   if (owner.slot) delete owner.slot;  // the early stop of the owner's protocol
   EXPECT_EQ(owner.slot, nullptr);
   LeaveCriticalSection(&owner.lock);
