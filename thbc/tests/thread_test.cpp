@@ -1,10 +1,12 @@
 // Worker thread base class: the owner's slot and lock protocol, state changes, the
 // natural end on the worker and the early stop by the owner.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstring>
 #include <vector>
 
 #include "thbc/thbc.h"
@@ -86,12 +88,38 @@ class Worker : public NXThread {
   HANDLE go_;
 };
 
+// Every test here waits on locks and thread ends. A fault that leaves a lock held would hang
+// the test for the whole ctest timeout; a deadline of its own fails it in seconds instead.
+// The alarm's handler only writes and exits (async-signal-safe).
+constexpr unsigned kDeadlineSeconds = 10;
+char g_runningTest[256];
+
+extern "C" void DeadlineExpired(int) {
+  static const char head[] = "\nDEADLINE: the test did not end in time (a lock or a thread never let go): ";
+  ssize_t ignored = write(2, head, sizeof head - 1);
+  ignored = write(2, g_runningTest, strnlen(g_runningTest, sizeof g_runningTest));
+  ignored = write(2, "\n", 1);
+  (void)ignored;
+  _exit(3);
+}
+
+class NXThreadTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    snprintf(g_runningTest, sizeof g_runningTest, "%s.%s", info->test_suite_name(), info->name());
+    signal(SIGALRM, DeadlineExpired);
+    alarm(kDeadlineSeconds);
+  }
+  void TearDown() override { alarm(0); }
+};
+
 bool WaitFor(const std::atomic<bool>& flag) {
   for (int i = 0; i < 2000 && !flag.load(); ++i) Sleep(2);
   return flag.load();
 }
 
-TEST(NXThreadTest, StartsSuspendedAndSwitchesStateOnlyOnTransitions) {
+TEST_F(NXThreadTest, StartsSuspendedAndSwitchesStateOnlyOnTransitions) {
   Owner owner;
   Journal journal;
   HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -119,7 +147,7 @@ TEST(NXThreadTest, StartsSuspendedAndSwitchesStateOnlyOnTransitions) {
   CloseHandle(go);
 }
 
-TEST(NXThreadTest, CreationFailureStillFillsTheSlot) {
+TEST_F(NXThreadTest, CreationFailureStillFillsTheSlot) {
   // Use up the descriptors the thread needs, so that the platform refuses to create it.
   rlimit saved{};
   ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
@@ -147,7 +175,7 @@ TEST(NXThreadTest, CreationFailureStillFillsTheSlot) {
   EXPECT_EQ(journal.destroyed, 1);
 }
 
-TEST(NXThreadTest, WorkerWithoutBaseCallStaysAliveUntilTheOwnerDestroysIt) {
+TEST_F(NXThreadTest, WorkerWithoutBaseCallStaysAliveUntilTheOwnerDestroysIt) {
   Owner owner;
   Journal journal;
   auto* w = new Worker(owner, journal, Body::NoBaseCall);
@@ -177,7 +205,7 @@ Worker* RunToEndUnderLock(Owner& owner, Journal& journal, HANDLE go) {
   return w;
 }
 
-TEST(NXThreadTest, WorkerReachingItsEndWaitsWhileTheOwnerHoldsTheLock) {
+TEST_F(NXThreadTest, WorkerReachingItsEndWaitsWhileTheOwnerHoldsTheLock) {
   Owner owner;
   Journal journal;
   HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -190,7 +218,7 @@ TEST(NXThreadTest, WorkerReachingItsEndWaitsWhileTheOwnerHoldsTheLock) {
   CloseHandle(go);
 }
 
-TEST(NXThreadTest, OwnerDestroyingAWorkerWaitingForTheLockDestroysItOnce) {
+TEST_F(NXThreadTest, OwnerDestroyingAWorkerWaitingForTheLockDestroysItOnce) {
   Owner owner;
   Journal journal;
   HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -204,7 +232,7 @@ TEST(NXThreadTest, OwnerDestroyingAWorkerWaitingForTheLockDestroysItOnce) {
   CloseHandle(go);
 }
 
-TEST(NXThreadTest, OwnerDestroyingAWorkerBlockedInALayerCallEndsIt) {
+TEST_F(NXThreadTest, OwnerDestroyingAWorkerBlockedInALayerCallEndsIt) {
   Owner owner;
   Journal journal;
   auto* w = new Worker(owner, journal, Body::BlockForever);
@@ -219,7 +247,7 @@ TEST(NXThreadTest, OwnerDestroyingAWorkerBlockedInALayerCallEndsIt) {
   EXPECT_EQ(journal.blockedCallError, ERROR_OPERATION_ABORTED);
 }
 
-TEST(NXThreadTest, SuspendedWorkerPausesAtItsNextLayerCallAndStopsWhileSuspended) {
+TEST_F(NXThreadTest, SuspendedWorkerPausesAtItsNextLayerCallAndStopsWhileSuspended) {
   Owner owner;
   Journal journal;
   auto* w = new Worker(owner, journal, Body::Tick);
@@ -239,7 +267,7 @@ TEST(NXThreadTest, SuspendedWorkerPausesAtItsNextLayerCallAndStopsWhileSuspended
   EXPECT_EQ(journal.blockedCallError, ERROR_OPERATION_ABORTED);
 }
 
-TEST(NXThreadTest, DestroyingANeverStartedWorkerNeverRunsItsBody) {
+TEST_F(NXThreadTest, DestroyingANeverStartedWorkerNeverRunsItsBody) {
   Owner owner;
   Journal journal;
   auto* w = new Worker(owner, journal, Body::WaitForGo);

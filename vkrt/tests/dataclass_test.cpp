@@ -212,6 +212,26 @@ TEST_F(HandlerTest, TwoClassesOfOneHandlerShareOneRecord) {
   EXPECT_EQ(SampleHandlerObjects(), 1);
 }
 
+// A handler further back answers and moves to the front past another: both stay cached
+// (asked again, neither is created twice) and both are released when the cache goes.
+TEST_F(HandlerTest, AHandlerMovingForwardKeepsTheOthersCached) {
+  ListHandler(kSampleEcgClass, CLSID_SampleHandler);
+  ListHandler(kOtherClass, CLSID_SilentHandler);
+  const LONG created = SampleHandlerCreated();
+  VKDATACLASSINFOW info = Ask(VKDCI_ATTRIBUTES);
+  ASSERT_EQ(vkGetDataClassInfoW(&kSampleEcgClass, &info), S_OK);  // cache: sample
+  EXPECT_EQ(vkGetDataClassInfoW(&kOtherClass, &info), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));  // silent, sample
+  EXPECT_EQ(SampleHandlerCreated(), created + 2);
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_EQ(vkGetDataClassInfoW(&kSampleEcgClass, &info), S_OK) << round;  // sample moves forward
+    EXPECT_EQ(vkGetDataClassInfoW(&kOtherClass, &info), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) << round;
+  }
+  EXPECT_EQ(SampleHandlerCreated(), created + 2) << "both handlers served from the cache";
+  EXPECT_EQ(SampleHandlerObjects(), 2);
+  vkFreeDataClassHandlers();
+  EXPECT_EQ(SampleHandlerObjects(), 0) << "no handler fell out of the cache unreleased";
+}
+
 TEST_F(HandlerTest, TheSearchEndsAfterOneLoad) {
   // Only a handler that knows no class: one load, then "not found".
   ListHandler(kOtherClass, CLSID_SilentHandler);

@@ -312,6 +312,43 @@ TEST_F(ProvidersTest, CopyOfACallersRecord) {
   EXPECT_EQ(vkCopyDataProviderInfoA(&copy, &noDescription, nullptr), E_INVALIDARG);
 }
 
+// Two inputs that each carry sources: every array keeps its own place in the block, both
+// when read from the registry and when copied from a caller's record (A and W forms).
+TEST_F(ProvidersTest, EachInputKeepsItsOwnSourceArray) {
+  GUID rawSources[2] = {kSource1, kSource2};
+  GUID markSources[3] = {kSource2, kEcg, kSource1};
+  VKDATAPROVIDERINPUT ins[2] = {{kRaw, 2, rawSources}, {kMarks, 3, markSources}};
+  std::u16string description = u"два входа";
+  VKDATAPROVIDERINFOW record{kProviderC, description.data(), 2, 0, ins, nullptr};
+  ASSERT_EQ(vkRegisterDataProviderW(&record), S_OK);
+
+  // Sorted subkey order: marks (...0002) before raw (...0003).
+  auto expectSources = [](const VKDATAPROVIDERINPUT& in, std::vector<GUID> expected, const char* what) {
+    ASSERT_EQ(in.reqSrcCount, expected.size()) << what;
+    EXPECT_EQ(std::vector<GUID>(in.reqSrc, in.reqSrc + in.reqSrcCount), expected) << what;
+  };
+  VKDATAPROVIDERINFOW* read = nullptr;
+  ASSERT_EQ(vkGetDataProviderInfoW(&kProviderC, &read), S_OK);
+  ASSERT_EQ(read->inputCount, 2);
+  expectSources(read->inputs[0], {kSource2, kEcg, kSource1}, "read W, marks");
+  expectSources(read->inputs[1], {kSource1, kSource2}, "read W, raw");
+  ExpectSelfContained(read);
+  CoTaskMemFree(read);
+
+  VKDATAPROVIDERINFOA* narrow = nullptr;
+  ASSERT_EQ(vkGetDataProviderInfoA(&kProviderC, &narrow), S_OK);
+  expectSources(narrow->inputs[0], {kSource2, kEcg, kSource1}, "read A, marks");
+  expectSources(narrow->inputs[1], {kSource1, kSource2}, "read A, raw");
+  CoTaskMemFree(narrow);
+
+  VKDATAPROVIDERINFOW* copy = nullptr;
+  ASSERT_EQ(vkCopyDataProviderInfoW(&copy, &record, nullptr), S_OK);
+  expectSources(copy->inputs[0], {kSource1, kSource2}, "copy W, first");
+  expectSources(copy->inputs[1], {kSource2, kEcg, kSource1}, "copy W, second");
+  ExpectSelfContained(copy);
+  CoTaskMemFree(copy);
+}
+
 // ---- searching ------------------------------------------------------------------------
 
 struct Seen {

@@ -215,6 +215,21 @@ TEST_F(ServiceTest, RefusalsComeBackAsLastErrors) {
   EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
   EXPECT_EQ(done, 0u);
   vkpfClose(ro);
+
+  // Write-only open: reads are refused by the service before the file is touched.
+  HANDLE wo = nullptr;
+  ASSERT_TRUE(vkpfCreateA(File("w.bin", "secret").c_str(), GENERIC_WRITE, kShare, 0, 4096, nullptr, &wo));
+  svctest::FillBlock(b, "kept");
+  done = 9;
+  EXPECT_FALSE(vkpfRead(wo, b, 6, &done));
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(done, 0u);
+  EXPECT_EQ(svctest::BlockBytes(b), "kept") << "nothing read into the block";
+  ULONGLONG pos = 1;
+  ASSERT_TRUE(vkpfSeek(wo, 1, 0, 0, &pos));
+  EXPECT_EQ(pos, 0u) << "the position did not move";
+  EXPECT_TRUE(vkpfWrite(wo, b, 4, &done)) << "writes still work";
+  vkpfClose(wo);
 }
 
 TEST_F(ServiceTest, WithoutAServiceTheOpenFailsWithThePipeError) {
