@@ -33,3 +33,18 @@ function(nx_add_test name)
   set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}"
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen;NX_TEST_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
 endfunction()
+
+# nx_exports(TARGET LIST)
+# A shared library of the project: the standard library's template instantiations stay
+# local (nx_exports.map), and a test compares the library's dynamic symbol table with
+# LIST, the names its interface allows, so nothing else leaks out unnoticed.
+function(nx_exports target list)
+  set(map ${PROJECT_SOURCE_DIR}/cmake/nx_exports.map)
+  target_link_options(${target} PRIVATE "LINKER:--version-script=${map}")
+  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${map})
+  if(NX_BUILD_TESTS)
+    add_test(NAME ${target}_exports
+             COMMAND ${PROJECT_SOURCE_DIR}/cmake/check-exports $<TARGET_FILE:${target}> ${list})
+    set_tests_properties(${target}_exports PROPERTIES LABELS unit)
+  endif()
+endfunction()
