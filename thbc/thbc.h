@@ -1,5 +1,10 @@
 // Public header of the basic classes library: the worker thread base class, the COM
 // helper classes and the property set, for derivation in other libraries and programs.
+//
+// Binary contract: classes derived elsewhere are compiled against this header, so the
+// order of each class's virtual functions (their vtable slots), the classes' data members
+// and their sizes must not change; add new virtual functions only at the end, never in
+// between. thbc/tests/vtable_slot.h checks the slots.
 #pragma once
 
 #include "nxpal/windows.h"
