@@ -10,6 +10,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include "nxpal/resource.h"
 #include "nxpal/text.h"
@@ -70,13 +71,38 @@ struct NameSearch {
   HMODULE found = nullptr;
 };
 
+// True when `asked` names the module file at `path`: the whole path, the file name, or
+// for a versioned library (libvkrt.so.1.0.0) the link name programs know it by
+// (libvkrt.so), with or without the folder.
+bool NamesModule(const std::string& asked, const std::string& path) {
+  if (asked == path) return true;
+  const size_t askedCut = asked.rfind('/') + 1;  // 0 without a folder
+  const size_t pathCut = path.rfind('/') + 1;
+  if (askedCut != 0 && asked.compare(0, askedCut, path, 0, pathCut) != 0) return false;  // another folder
+  const std::string_view name = std::string_view(asked).substr(askedCut);
+  const std::string_view base = std::string_view(path).substr(pathCut);
+  if (name == base) return true;
+  if (!name.ends_with(".so") || !base.starts_with(name)) return false;
+  // What follows the link name is a version: ".N", ".N.N", ...
+  std::string_view rest = base.substr(name.size());
+  if (rest.empty()) return false;
+  while (!rest.empty()) {
+    if (rest.front() != '.') return false;
+    rest.remove_prefix(1);
+    size_t digits = 0;
+    while (digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '9') ++digits;
+    if (digits == 0) return false;
+    rest.remove_prefix(digits);
+  }
+  return true;
+}
+
 int MatchModule(struct dl_phdr_info* info, size_t, void* data) {
   auto* search = static_cast<NameSearch*>(data);
   // The program itself is listed with an empty name.
   std::string path = info->dlpi_name && *info->dlpi_name ? info->dlpi_name : search->programPath;
   if (path.empty()) return 0;
-  std::string base = path.substr(path.rfind('/') + 1);
-  if (search->name != path && search->name != base) return 0;
+  if (!NamesModule(search->name, path)) return 0;
   for (int i = 0; i < info->dlpi_phnum; ++i) {
     if (info->dlpi_phdr[i].p_type != PT_LOAD) continue;
     search->found = ModuleFromAddress(reinterpret_cast<const void*>(info->dlpi_addr + info->dlpi_phdr[i].p_vaddr));

@@ -71,6 +71,13 @@ TEST_F(ResourceTest, ModuleHandles) {
   EXPECT_EQ(found, program);
   EXPECT_NE(GetModuleHandleW(u"libnxpal.so"), nullptr);
   EXPECT_NE(GetModuleHandleW(u"libnxpal.so"), module_);
+  // The platform library is loaded by its versioned name (libnxpal.so.1); its link name
+  // names it too, but nothing shorter, longer, of another version or in another folder.
+  HMODULE pal = GetModuleHandleW(u"libnxpal.so");
+  EXPECT_EQ(GetModuleHandleW(u"libnxpal.so.1"), pal);
+  for (const char16_t* other : {u"libnxpal", u"libnxpa.so", u"libnxpal.so.", u"libnxpal.so.1x", u"libnxpal.so.2",
+                                u"/nowhere/libnxpal.so", u"libnxpal.so.1.0"})
+    EXPECT_EQ(GetModuleHandleW(other), nullptr) << nx::Utf16ToUtf8(other);
 
   SetLastError(0);
   EXPECT_EQ(GetModuleHandleW(u"libnothing_here.so"), nullptr);

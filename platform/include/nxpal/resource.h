@@ -13,7 +13,8 @@ inline constexpr DWORD GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT = 0x2;
 inline constexpr DWORD GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS = 0x4;
 
 // nullptr: the program. A name: the loaded module whose file name (with or without its
-// folder, e.g. u"libvkrt.so") matches exactly; none: NULL with ERROR_MOD_NOT_FOUND.
+// folder, e.g. u"libvkrt.so") matches exactly, or a versioned library's link name
+// (u"libvkrt.so" for libvkrt.so.1); none: NULL with ERROR_MOD_NOT_FOUND.
 NXPAL_API HMODULE GetModuleHandleW(LPCWSTR lpModuleName);
 // As GetModuleHandleW, or with GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS the module that
 // contains the address passed as lpModuleName. Modules are never reference-counted
