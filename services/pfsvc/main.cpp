@@ -2,6 +2,7 @@
 // (or --pipe-dir) in the foreground until SIGTERM or SIGINT; --daemon detaches.
 #include <errno.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
@@ -11,6 +12,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "peer.h"
@@ -19,7 +21,7 @@
 namespace {
 
 const char kUsage[] =
-    "Usage: pfsvc [--pipe-dir DIR] [--daemon] [--pid-file FILE]\n"
+    "Usage: pfsvc [--pipe-dir DIR] [--daemon] [--pid-file FILE] [--grant-group GROUP]\n"
     "\n"
     "The paged-file service: performs the file and raw volume I/O of paged files for\n"
     "programs of the same user (or, run as root, of every local user).\n"
@@ -29,12 +31,34 @@ const char kUsage[] =
     "                   for other users\n"
     "  --daemon         detach after the pipe is ready\n"
     "  --pid-file FILE  write the serving process's id into FILE\n"
+    "  --grant-group GROUP\n"
+    "                   run as root: the group (name or number) whose members may\n"
+    "                   borrow the service's rights for removable media; default\n"
+    "                   plugdev; \"\" lets nobody borrow them\n"
     "  --help           show this text\n"
     "\n"
     "Files are opened with the client's own rights. Raw volumes (\\\\.\\E:) exist for\n"
     "removable media and images pinned with NX_DRIVES; run as root, the service opens\n"
-    "them for clients whose own rights do not reach the device. A volume whose file\n"
-    "system is mounted is never written. Stops on SIGTERM or SIGINT.\n";
+    "them for clients of the grant group whose own rights do not reach the device,\n"
+    "and says each grant and refusal on standard error (the journal under systemd).\n"
+    "A volume whose file system is mounted is never written. Stops on SIGTERM or SIGINT.\n";
+
+// Resolves the grant group by name or number; false with a reason when it does not exist.
+bool SetUpGrantGroup(const std::string& name, std::string* error) {
+  if (name.empty()) {
+    pfsvc::ClearGrantGroup();
+    return true;
+  }
+  char* end = nullptr;
+  const unsigned long number = std::strtoul(name.c_str(), &end, 10);
+  const struct group* g = *end == '\0' ? getgrgid(static_cast<gid_t>(number)) : getgrnam(name.c_str());
+  if (!g) {
+    *error = "no group " + name;
+    return false;
+  }
+  pfsvc::SetGrantGroup(g->gr_gid, g->gr_name);
+  return true;
+}
 
 int Fail(const std::string& reason) {
   std::fprintf(stderr, "pfsvc: %s\n", reason.c_str());
@@ -69,7 +93,7 @@ std::string DefaultPipeDir() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string dir, pidFile;
+  std::string dir, pidFile, grantGroup = "plugdev";
   bool daemonize = false;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
@@ -80,12 +104,22 @@ int main(int argc, char** argv) {
       daemonize = true;
     } else if ((a == "--pipe-dir" || a == "--pid-file") && i + 1 < argc) {
       (a == "--pipe-dir" ? dir : pidFile) = argv[++i];
+    } else if (a == "--grant-group" && i + 1 < argc) {
+      grantGroup = argv[++i];
     } else {
       return Fail("unknown argument " + a + " (see --help)");
     }
   }
   if (dir.empty()) dir = DefaultPipeDir();
   if (dir.empty()) return Fail("no pipe folder: set --pipe-dir, NX_PIPE_DIR or XDG_RUNTIME_DIR");
+  if (pfsvc::Privileged()) {
+    std::string error;
+    if (!SetUpGrantGroup(grantGroup, &error)) {
+      // The service still serves files and what clients may open themselves.
+      pfsvc::Journal(4, error + ": nobody may borrow the service's rights for removable media");
+      pfsvc::ClearGrantGroup();
+    }
+  }
 
   // Signals arrive through a descriptor that the accept loop watches; every thread
   // started later inherits the blocked mask.

@@ -8,7 +8,11 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 
 #ifndef SO_PEERPIDFD
@@ -104,6 +108,43 @@ ClientRights::~ClientRights() {
   setfsuid(geteuid());
   setfsgid(getegid());
   SetThreadGroups(savedGroups_);
+}
+
+namespace {
+// Written once by main before the first session; read by session threads afterwards.
+bool g_hasGrantGroup = false;
+gid_t g_grantGid = 0;
+std::string g_grantName;
+}  // namespace
+
+void SetGrantGroup(gid_t gid, std::string name) {
+  g_hasGrantGroup = true;
+  g_grantGid = gid;
+  g_grantName = std::move(name);
+}
+
+void ClearGrantGroup() {
+  g_hasGrantGroup = false;
+  g_grantName.clear();
+}
+
+bool InGrantGroup(const Peer& peer, std::string* group) {
+  if (!g_hasGrantGroup) return false;
+  *group = g_grantName;
+  if (peer.Gid() == g_grantGid) return true;
+  std::vector<gid_t> groups;
+  return GroupsOf(peer.Pid(), &groups) && std::find(groups.begin(), groups.end(), g_grantGid) != groups.end();
+}
+
+void Journal(int priority, const std::string& line) {
+  static std::mutex m;  // one whole line at a time from the session threads
+  static const bool underSystemd = getenv("JOURNAL_STREAM") != nullptr;
+  std::lock_guard lock(m);
+  if (underSystemd)
+    std::fprintf(stderr, "<%d>pfsvc: %s\n", priority, line.c_str());
+  else
+    std::fprintf(stderr, "pfsvc: %s\n", line.c_str());
+  std::fflush(stderr);
 }
 
 }  // namespace pfsvc

@@ -60,4 +60,17 @@ bool MayServe(const Peer& peer);
 // True when the service runs with more rights than its clients (as root).
 bool Privileged();
 
+// Who may borrow a root service's rights for the raw volume of a removable medium: the
+// members of one group (primary or supplementary), typically "plugdev". Set once at
+// start, before any session begins; without a group nobody borrows.
+void SetGrantGroup(gid_t gid, std::string name);
+void ClearGrantGroup();
+// True when the peer belongs to the grant group; `group` receives its name for the journal.
+bool InGrantGroup(const Peer& peer, std::string* group);
+
+// One line for the system journal on standard error; under systemd (JOURNAL_STREAM set)
+// it carries the syslog priority as a "<N>" prefix. Priorities: 3 error, 4 warning,
+// 5 notice, 6 info.
+void Journal(int priority, const std::string& line);
+
 }  // namespace pfsvc

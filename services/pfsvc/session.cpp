@@ -198,7 +198,27 @@ class Session {
       }
       err = TryOpen(name, params);
     }
-    if (err == ERROR_ACCESS_DENIED && raw && Privileged()) err = TryOpen(name, params);
+    if (err == ERROR_ACCESS_DENIED && raw && Privileged()) err = BorrowRights(name, params);
+    return err;
+  }
+
+  // A root service opens a removable medium's raw volume for a client whose own rights
+  // do not reach the device only when the client belongs to the grant group; each grant
+  // and refusal goes to the journal.
+  DWORD BorrowRights(const std::u16string& name, const uint32_t params[4]) {
+    std::string group;
+    const std::string who = "uid " + std::to_string(peer_.Uid()) + " (pid " + std::to_string(peer_.Pid()) + ")";
+    const std::string what = nx::Utf16ToUtf8(name) + ((params[0] & GENERIC_WRITE) ? " for writing" : " for reading");
+    if (!InGrantGroup(peer_, &group)) {
+      Journal(5, "refused " + what + " to " + who +
+                     (group.empty() ? ": no group may borrow the service's rights" : ": not in group " + group));
+      return ERROR_ACCESS_DENIED;
+    }
+    DWORD err = TryOpen(name, params);
+    if (err == ERROR_SUCCESS)
+      Journal(5, "granted " + what + " to " + who + ", member of " + group);
+    else
+      Journal(4, "could not open " + what + " for " + who + ": error " + std::to_string(err));
     return err;
   }
 

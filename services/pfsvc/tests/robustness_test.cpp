@@ -371,6 +371,49 @@ TEST_F(RobustnessTest, AClientReadsOnlyWhatItsOwnRightsAllow) {
   chmod(secret.c_str(), 0600);
 }
 
+// A root service lends its rights for a removable medium's raw volume only to members of
+// the grant group, and says each grant and refusal in its journal (standard error).
+TEST(GrantGroupTest, RemovableMediaAreLentOnlyToTheGrantGroup) {
+  if (geteuid() != 0) GTEST_SKIP() << "lending rights needs a service running as root";
+  const struct group* floppy = getgrnam("floppy");
+  ASSERT_NE(floppy, nullptr) << "Debian's floppy group";
+  const gid_t grantGid = floppy->gr_gid;
+  nxtest::TempDir pipes("pfsvc-grant-pipes"), files("pfsvc-grant-files");
+  chmod(pipes.Path().c_str(), 0755);
+  const std::string image = files.Path() + "/card.img", journal = files.Path() + "/journal.txt";
+  nxtest::MakeFatImage(image, 8192, 16, "CARD", "1234ABCD");
+  chmod(image.c_str(), 0600);  // root's alone: a client's own rights never reach it
+  setenv("NX_DRIVES", ("E=" + image).c_str(), 1);
+  {
+    svctest::ServiceProcess service(pipes.Path(), svctest::ServiceProcess::DefaultProgram(),
+                                    {"--grant-group", "floppy"}, journal);
+    // The client as nobody, with or without the grant group; its open's last error.
+    auto openAsNobody = [&](bool member) -> int {
+      pid_t child = fork();
+      if (child == 0) {
+        const gid_t groups[1] = {grantGid};
+        if (setgroups(member ? 1 : 0, groups) != 0 || setresgid(65534, 65534, 65534) != 0 ||
+            setresuid(65534, 65534, 65534) != 0)
+          _exit(200);
+        HANDLE pf = nullptr;
+        BOOL ok = vkpfCreateA("\\\\.\\E:", GENERIC_READ, 3, 0, 4096, nullptr, &pf);
+        _exit(ok ? 0 : static_cast<int>(GetLastError() & 0xFF));
+      }
+      int st = 0;
+      waitpid(child, &st, 0);
+      return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    };
+    EXPECT_EQ(openAsNobody(false), static_cast<int>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(openAsNobody(true), 0);
+  }
+  unsetenv("NX_DRIVES");
+  const std::string said = nxtest::ReadBytes(journal);
+  EXPECT_NE(said.find("refused \\\\.\\E: for reading to uid 65534"), std::string::npos) << said;
+  EXPECT_NE(said.find("not in group floppy"), std::string::npos) << said;
+  EXPECT_NE(said.find("granted \\\\.\\E: for reading to uid 65534"), std::string::npos) << said;
+  EXPECT_NE(said.find("member of floppy"), std::string::npos) << said;
+}
+
 TEST_F(RobustnessTest, StopsPromptlyWithClientsConnected) {
   HANDLE pf = nullptr;
   ASSERT_TRUE(vkpfCreateA(data_.c_str(), kAccess, 3, 0, 4096, nullptr, &pf));

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/socket.h>
@@ -15,6 +16,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "vkrt.h"
 
@@ -37,11 +39,24 @@ class ServiceProcess {
   // Starts pfsvc (by default the one in NX_TEST_BIN_DIR) on pipeDir, which also
   // becomes this process's NX_PIPE_DIR; the service inherits this process's
   // environment (NX_DRIVES among it).
-  explicit ServiceProcess(const std::string& pipeDir, std::string exe = DefaultProgram()) : dir_(pipeDir) {
+  // `extra` arguments follow --pipe-dir; with `errFile` the service's standard error
+  // goes to that file.
+  explicit ServiceProcess(const std::string& pipeDir, std::string exe = DefaultProgram(),
+                          std::vector<std::string> extra = {}, const std::string& errFile = {})
+      : dir_(pipeDir) {
     setenv("NX_PIPE_DIR", pipeDir.c_str(), 1);
+    std::vector<std::string> args{exe, "--pipe-dir", pipeDir};
+    args.insert(args.end(), extra.begin(), extra.end());
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
     pid_ = fork();
     if (pid_ == 0) {
-      execl(exe.c_str(), exe.c_str(), "--pipe-dir", pipeDir.c_str(), static_cast<char*>(nullptr));
+      if (!errFile.empty()) {
+        int fd = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        if (fd < 0 || dup2(fd, 2) < 0) _exit(126);
+      }
+      execv(exe.c_str(), argv.data());
       _exit(127);
     }
     if (!WaitReady()) throw std::runtime_error("pfsvc did not come up");
