@@ -2,6 +2,7 @@
 #include "firmware.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace vr03sim {
@@ -107,8 +108,34 @@ void Firmware::Disconnect() {
   preambleBytes_ = 0;
 }
 
+namespace {
+
+// The host's operation behind a command code, for the command log.
+const char* CommandName(BYTE code) {
+  switch (code) {
+    case ordiva::kCmdReadConfig: return "ReadConfig";
+    case ordiva::kCmdRereadConfig: return "RereadConfig";
+    case ordiva::kCmdZeroOffsets: return "SetZeroOffsets";
+    case ordiva::kCmdRelease: return "ReleaseRecorder";
+    case ordiva::kCmdStartStream: return "StartStream";
+    case ordiva::kCmdNormalMode: return "EnterNormalMode";
+    case ordiva::kCmdSetupMode: return "EnterSetupMode";
+    case ordiva::kCmdStopStream: return "StopStream";
+    case ordiva::kCmdWriteConfig: return "WriteConfig";
+    case ordiva::kCmdGainCodes: return "SetGainCodes";
+  }
+  return "unknown";
+}
+
+}  // namespace
+
 void Firmware::Execute(Effects& effects, Bytes& reply) {
   const BYTE p1 = packet_[1], p2 = packet_[2], p3 = packet_[3];
+  if (commandLog) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%02X %02X %02X %02X %s", packet_[0], p1, p2, p3, CommandName(packet_[0]));
+    commandLog(lastByteNs_, text);
+  }
   switch (packet_[0]) {
     case ordiva::kCmdReadConfig:
     case ordiva::kCmdRereadConfig:
@@ -164,6 +191,7 @@ void Firmware::Execute(Effects& effects, Bytes& reply) {
 }
 
 void Firmware::FinishBlock(Effects& effects) {
+  if (commandLog) commandLog(lastByteNs_, "block " + std::to_string(blockBytes_));
   std::memcpy(config_.Bytes(), block_, blockBytes_);
   effects.configChanged = true;
   state_ = State::Preamble;

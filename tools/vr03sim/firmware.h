@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <string>
 #include <vector>
 
 #include "recorder.h"
@@ -59,6 +61,10 @@ class Firmware {
   // Zero offsets from the last 05 (channels 1-3). The recorder keeps them for its own
   // amplifier trim; the synthetic signal has no amplifier offset to trim.
   const BYTE* ZeroOffsets() const { return zero_; }
+  // Told of every command packet and every block write taken, with the time its last
+  // byte arrived: "13 07 06 05 SetGainCodes", "block 64".
+  std::function<void(int64_t nowNs, const std::string& what)> commandLog;
+
   // Whether a pending block write waits for Tick.
   bool BlockPending() const { return state_ == State::Block; }
 

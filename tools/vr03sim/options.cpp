@@ -95,6 +95,9 @@ const char* HelpText() {
       "  --rate 250|500|1000    sampling rate in Hz (stored in the block)\n"
       "  --version N            firmware version byte, 0-255 (stored in the block);\n"
       "                         version 9 takes 32-byte block writes\n"
+      "  --command-log FILE     write one line per command received, block written,\n"
+      "                         connection and disconnection, each with the seconds\n"
+      "                         since the start (monotonic clock, microseconds)\n"
       "\n"
       "Signal:\n"
       "  --heart-rate BPM       heart rate, 20-250 (default 72)\n"
@@ -149,6 +152,10 @@ bool ParseOptions(int argc, const char* const* argv, Options* o, std::string* er
       const char* v = value();
       if (!v || !*v) return bad(v);
       o->dir = v;
+    } else if (arg == "--command-log") {
+      const char* v = value();
+      if (!v || !*v) return bad(v);
+      o->commandLog = v;
     } else if (arg == "--config") {
       const char* v = value();
       if (!v || !*v) return bad(v);

@@ -20,6 +20,7 @@ struct Options {
   int leads = 0;  // 0: as stored
   int rateHz = 0;  // 0: as stored
   int version = -1;  // -1: as stored
+  std::string commandLog;  // file that gets each received command with its time; empty: none
   SignalSettings signal;
   FaultSettings faults;
   bool help = false;

@@ -66,7 +66,12 @@ Server::Server(const Options& options, const std::string& configPath, Firmware& 
       bootNs_(NowNs()) {}
 
 Server::~Server() {
-  if (host_ >= 0) close(host_);
+  if (host_ >= 0) {
+    close(host_);
+    Log(NowNs(), "disconnect");
+  }
+  firmware_.commandLog = nullptr;
+  if (log_) std::fclose(log_);
   if (rfcommListener_ >= 0) close(rfcommListener_);
   if (virtualListener_ >= 0) {
     close(virtualListener_);
@@ -74,7 +79,21 @@ Server::~Server() {
   }
 }
 
+void Server::Log(int64_t nowNs, const std::string& what) {
+  if (!log_) return;
+  std::fprintf(log_, "%.6f %s\n", (nowNs - bootNs_) / 1e9, what.c_str());
+  std::fflush(log_);
+}
+
 bool Server::Open(std::string* error, std::string* notice) {
+  if (!options_.commandLog.empty()) {
+    log_ = std::fopen(options_.commandLog.c_str(), "we");
+    if (!log_) {
+      *error = Errno(("cannot write the command log " + options_.commandLog).c_str());
+      return false;
+    }
+    firmware_.commandLog = [this](int64_t nowNs, const std::string& what) { Log(nowNs, what); };
+  }
   std::string dir = options_.dir.empty() ? vkbth::VirtualBtDir() : options_.dir;
   if (!dir.empty() && !OpenVirtual(dir, error)) return false;
   std::string rfcommError;
@@ -179,6 +198,7 @@ void Server::Accept(int listener) {
     return;
   }
   host_ = fd;
+  Log(NowNs(), "connect");
   out_.clear();
   outOffset_ = 0;
   Bytes greeting = Greeting(firmware_.Config());
@@ -186,7 +206,10 @@ void Server::Accept(int listener) {
 }
 
 void Server::DropHost() {
-  if (host_ >= 0) close(host_);
+  if (host_ >= 0) {
+    close(host_);
+    Log(NowNs(), "disconnect");
+  }
   host_ = -1;
   out_.clear();
   outOffset_ = 0;

@@ -2,6 +2,7 @@
 // one host at a time, the paced live stream and the storing of configuration changes.
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 #include "firmware.h"
@@ -38,6 +39,7 @@ class Server {
   void Produce(int64_t now);
   void Flush(int64_t now);
   bool Stalled(int64_t now) const;  // the link stalls (a fault): nothing is sent
+  void Log(int64_t nowNs, const std::string& what);  // a line of the command log, if kept
 
   const Options& options_;
   std::string configPath_;
@@ -49,6 +51,7 @@ class Server {
   std::string virtualPath_;
   int rfcommListener_ = -1;
   int host_ = -1;
+  FILE* log_ = nullptr;  // the command log (--command-log), flushed after every line
 
   Bytes out_;  // bytes for the host not yet sent, from outOffset_
   size_t outOffset_ = 0;

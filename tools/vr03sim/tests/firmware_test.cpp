@@ -158,6 +158,24 @@ TEST(Firmware, ADisconnectStopsTheStreamAndForgetsAHalfPacket) {
   EXPECT_EQ(h.fw.GainCode(0), 4);
 }
 
+TEST(Firmware, TheCommandLogNamesEachPacketAndBlockWithItsTime) {
+  Host h(Factory());
+  std::vector<std::pair<int64_t, std::string>> log;
+  h.fw.commandLog = [&](int64_t at, const std::string& what) { log.emplace_back(at, what); };
+  h.Send(Packet(0x13, 7, 6, 5), 1000, 10 * kMs);
+  h.Send(Packet(0x0D, 0, 0x20, 0), 1000, 20 * kMs);
+  h.Send(Bytes(63, 0x11), 1000, 520 * kMs);
+  EXPECT_EQ(log.size(), 2u) << "the block is not complete yet";
+  h.Send(Bytes{0x22} + Bytes{0x00, 0xFF, 0xFF} + Packet(0x42), 1, 530 * kMs);
+  const std::vector<std::pair<int64_t, std::string>> want = {
+      {10 * kMs, "13 07 06 05 SetGainCodes"},
+      {20 * kMs, "0D 00 20 00 WriteConfig"},
+      {530 * kMs, "block 64"},
+      {530 * kMs, "42 00 00 00 unknown"},
+  };
+  EXPECT_EQ(log, want);
+}
+
 TEST(ConfigFile, StoredBlocksSurviveAndBadFilesAreRefused) {
   nxtest::TempDir dir;
   const std::string path = dir.Path() + "/sub/recorder.cfg";

@@ -210,8 +210,21 @@ TEST_P(Vr03simLeads, GreetsRepliesAndStreamsTheRecordCycle) {
 INSTANTIATE_TEST_SUITE_P(Leads, Vr03simLeads,
                          ::testing::Values(std::make_pair(1, 250), std::make_pair(2, 500), std::make_pair(3, 1000)));
 
+// The command log's lines as (seconds, text after the time).
+std::vector<std::pair<double, std::string>> ReadCommandLog(const std::string& path) {
+  std::vector<std::pair<double, std::string>> lines;
+  std::ifstream in(path);
+  std::string line;
+  while (std::getline(in, line)) {
+    const size_t space = line.find(' ');
+    lines.emplace_back(std::stod(line.substr(0, space)), line.substr(space + 1));
+  }
+  return lines;
+}
+
 TEST_F(Vr03sim, TheCommandUnitDrivesTheRecorderAndTheBlockSurvivesARestart) {
-  auto sim = Start();
+  const std::string logPath = files_.Path() + "/commands.log";
+  auto sim = Start({"--command-log", logPath});
   RecorderConfig written{};
   {
     Host host;
@@ -250,6 +263,22 @@ TEST_F(Vr03sim, TheCommandUnitDrivesTheRecorderAndTheBlockSurvivesARestart) {
     NxSetMessageBoxHook(previous, nullptr);
   }
   EXPECT_EQ(sim->Stop(), 0);
+
+  // The log shows the whole exchange in order, and the unit's fixed wait between the 0D
+  // packet and its block.
+  const auto log = ReadCommandLog(logPath);
+  std::vector<std::string> names;
+  for (const auto& [at, what] : log) names.push_back(what.size() > 12 ? what.substr(12) : what);
+  const std::vector<std::string> want = {
+      "connect",      "StopStream",    "ReadConfig",   "StartStream", "StopStream",  "EnterSetupMode",
+      "RereadConfig", "EnterNormalMode", "SetGainCodes", "RereadConfig", "WriteConfig", "block 64",
+      "StartStream",  "StopStream",    "ReleaseRecorder", "disconnect"};
+  ASSERT_EQ(names, want);
+  EXPECT_EQ(log[8].second, "13 07 06 05 SetGainCodes");
+  const double blockWait = log[11].first - log[10].first;
+  // Times are of arrival, so each end may be late by the link's delivery; 20 ms either way.
+  EXPECT_NEAR(blockWait, 0.5, 0.02);
+  EXPECT_GE(log[3].first - log[2].first, 0.98) << "ReadConfig waits 1000 ms before its read";
 
   sim = Start();
   Host host;
