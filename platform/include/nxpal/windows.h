@@ -2,6 +2,7 @@
 #pragma once
 
 #include "com.h"
+#include "datetime.h"
 #include "drives.h"
 #include "errors.h"
 #include "file.h"
@@ -9,6 +10,7 @@
 #include "memprobe.h"
 #include "menu.h"
 #include "msgbox.h"
+#include "nls.h"
 #include "process.h"
 #include "registry.h"
 #include "resource.h"

@@ -1,0 +1,26 @@
+// Calendar times: SYSTEMTIME, the conversion of a FILETIME into one, and the local
+// time of day. (The wall clock as a FILETIME is GetSystemTimeAsFileTime in sync.h.)
+#pragma once
+
+#include "errors.h"
+#include "export.h"
+#include "types.h"
+
+struct SYSTEMTIME {
+  WORD wYear;  // 1601..30827
+  WORD wMonth;  // 1..12
+  WORD wDayOfWeek;  // 0 = Sunday
+  WORD wDay;  // 1..31
+  WORD wHour;  // 0..23
+  WORD wMinute;
+  WORD wSecond;
+  WORD wMilliseconds;
+};
+using LPSYSTEMTIME = SYSTEMTIME*;
+static_assert(sizeof(SYSTEMTIME) == 16);
+
+// The calendar date and time of a count of 100 ns units since 1601-01-01 (no time zone
+// is applied). FALSE with 87 for a count above 0x7FFFFFFFFFFFFFFF, as on Windows.
+NXPAL_API BOOL FileTimeToSystemTime(const FILETIME* fileTime, LPSYSTEMTIME systemTime);
+// The current date and time in the user's time zone (TZ, /etc/localtime).
+NXPAL_API void GetLocalTime(LPSYSTEMTIME systemTime);
