@@ -1,0 +1,74 @@
+// The card test and the card information.
+#include "card.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "ids.h"
+#include "vkrt.h"
+#include "worker.h"
+
+namespace fci {
+
+std::u16string LoadText(UINT id, int cch) {
+  std::u16string s(static_cast<size_t>(cch), u'\0');
+  int n = LoadStringW(NxThisModule(), id, s.data(), cch);
+  s.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  return s;
+}
+
+bool IsCard(WCHAR letter) {
+  const char16_t root[] = {letter, u':', u'\\', 0};
+  const char16_t drive[] = {letter, u':', 0};
+  if (GetDriveTypeW(root) != DRIVE_REMOVABLE) return false;
+  WCHAR target[MAX_PATH];
+  if (QueryDosDeviceW(drive, target, MAX_PATH) == 0) return false;
+  if (std::u16string_view(target).find(u"Flop") != std::u16string_view::npos) return false;
+  return GetVolumeInformationW(root, nullptr, 0, nullptr, nullptr, nullptr, nullptr, 0) != FALSE;
+}
+
+BOOL ReadBootRecord(WCHAR letter, BootRecord* boot) {
+  HANDLE disk = nullptr, block = nullptr;
+  if (!vkpfCreateW(VolumeName(letter).c_str(), kOpenAccess, kOpenShare, kOpenFlags, kOpenPage, nullptr, &disk))
+    return FALSE;
+  DWORD error = vkSMCreate(&block);
+  if (error == 0) {
+    DWORD done = 0;
+    LPVOID view = nullptr;
+    if (!vkpfRead(disk, block, kSectorSize, &done)) {
+      error = GetLastError();
+    } else if (done != kSectorSize) {
+      error = ERROR_HANDLE_EOF;
+    } else if ((error = vkSMLock(block, 0, &view)) == 0) {
+      *boot = DecodeBootRecord(static_cast<const uint8_t*>(view));
+      vkSMUnlock(block);
+    }
+    vkSMClose(block);
+  }
+  vkpfClose(disk);
+  SetLastError(error);
+  return error == 0;
+}
+
+std::u16string FormatSize(LONGLONG value, UINT unitId) {
+  char digits[24];
+  std::snprintf(digits, sizeof digits, "%lld", static_cast<long long>(value));
+  std::u16string text(digits, digits + std::strlen(digits));
+  WCHAR decimal[] = u",", thousand[] = u" ";
+  NUMBERFMTW fmt{0, 0, 3, decimal, thousand, 0};
+  WCHAR out[32];
+  if (GetNumberFormatW(LOCALE_USER_DEFAULT, 0, text.c_str(), &fmt, out, 32) == 0) return {};
+  return out + LoadText(unitId);
+}
+
+bool ReadCardInfo(WCHAR letter, CardInfoTexts* texts) {
+  BootRecord boot{};
+  if (!ReadBootRecord(letter, &boot)) return false;
+  CardSizes sizes = SizesFromBootRecord(boot);
+  texts->cluster = FormatSize(sizes.clusterBytes, IDS_UNIT_BYTES);
+  texts->total = FormatSize(sizes.totalKiB, IDS_UNIT_KIB);
+  texts->free = FormatSize(sizes.freeKiB, IDS_UNIT_KIB);
+  return true;
+}
+
+}  // namespace fci
