@@ -7,18 +7,7 @@
 
 #include "nxpal/windows.h"
 
-// Windows' calendar time of the discovery records (all fields as on Windows).
-struct SYSTEMTIME {
-  WORD wYear;
-  WORD wMonth;
-  WORD wDayOfWeek;
-  WORD wDay;
-  WORD wHour;
-  WORD wMinute;
-  WORD wSecond;
-  WORD wMilliseconds;
-};
-static_assert(sizeof(SYSTEMTIME) == 16);
+// SYSTEMTIME, the calendar time of the discovery records, comes from the platform.
 
 // A Bluetooth device address: the 48-bit address in the low bits, most significant
 // byte of the text form ("00:80:25:12:34:56") in bits 47-40.
