@@ -1,0 +1,124 @@
+// The command line as a user runs it: help and usage errors, a missing service, an
+// initialisation with its progress, a refused card, no confirmation, and Ctrl-C.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "nxtest/fatimage.h"
+#include "nxtest/process.h"
+#include "nxtest/temp.h"
+#include "svcproc.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string Program() { return std::string(getenv("NX_TEST_BIN_DIR")) + "/vr03fci"; }
+
+class CommandLine : public ::testing::Test {
+ protected:
+  // A card image of sizeKiB pinned as E: and, when wanted, a service for it.
+  void Card(const std::string& mkfs, int sizeKiB, bool service = true) {
+    service_.reset();
+    image_ = dir_.Path() + "/card.img";
+    unlink(image_.c_str());
+    ASSERT_EQ(nxtest::Run("mkfs.fat -C " + mkfs + " " + nxtest::Quote(image_) + " " + std::to_string(sizeKiB) +
+                          " >/dev/null 2>&1"),
+              0);
+    setenv("NX_DRIVES", ("E=" + image_).c_str(), 1);
+    if (service) {
+      service_ = std::make_unique<svctest::ServiceProcess>(pipes_.Path());
+    } else {
+      setenv("NX_PIPE_DIR", pipes_.Path().c_str(), 1);
+    }
+  }
+  void TearDown() override {
+    service_.reset();
+    unsetenv("NX_DRIVES");
+    unsetenv("NX_PIPE_DIR");
+  }
+  // Runs vr03fci to its end; its exit code, with stdout and stderr kept.
+  int Run(std::vector<std::string> args) {
+    nxtest::ChildProcess p(Program(), std::move(args), dir_.Path() + "/out", dir_.Path() + "/err");
+    int rc = p.Wait();
+    out_ = p.Out();
+    err_ = p.Err();
+    return rc;
+  }
+
+  nxtest::TempDir dir_{"fci-cli"};
+  nxtest::TempDir pipes_{"fci-cli-pipes"};
+  std::string image_, out_, err_;
+  std::unique_ptr<svctest::ServiceProcess> service_;
+};
+
+TEST_F(CommandLine, HelpAndUsageErrors) {
+  EXPECT_EQ(Run({"--help"}), 0);
+  for (const char* word : {"list", "info E:", "init E:", "--check", "--strict", "--yes", "pfsvc", "130"})
+    EXPECT_NE(out_.find(word), std::string::npos) << word;
+  for (std::vector<std::string> bad : std::vector<std::vector<std::string>>{
+           {"format", "E:"}, {"init"}, {"init", "EE:"}, {"init", "E:", "--fast"}, {"list", "E:"}, {"info"}}) {
+    EXPECT_EQ(Run(bad), 2) << bad[0];
+    EXPECT_NE(err_.find("--help"), std::string::npos);
+    EXPECT_TRUE(out_.empty());
+  }
+}
+
+TEST_F(CommandLine, MissingServiceGetsOneLineSayingHowToStartIt) {
+  Card("-F 12", 16384, false);
+  EXPECT_EQ(Run({"init", "E:", "--yes"}), 1);
+  EXPECT_EQ(std::count(err_.begin(), err_.end(), '\n'), 1) << err_;
+  EXPECT_NE(err_.find("pfsvc"), std::string::npos) << err_;
+  EXPECT_NE(err_.find("start"), std::string::npos) << err_;
+}
+
+TEST_F(CommandLine, ListInfoAndACheckedInitialisation) {
+  Card("-F 12", 16384);
+  EXPECT_EQ(Run({"list"}), 0);
+  EXPECT_NE(out_.find("E:  cluster 8 192 Б  total 16 384 кБ"), std::string::npos) << out_;
+  EXPECT_EQ(Run({"info", "e"}), 0);
+  EXPECT_NE(out_.find("12-bit FAT"), std::string::npos) << out_;
+  const std::string boot = nxtest::ReadBytes(image_).substr(0, 512);
+  EXPECT_EQ(Run({"init", "E:", "--check", "--yes"}), 0) << err_;
+  EXPECT_EQ(out_, "Инициализация успешно завершена.\n");
+  EXPECT_NE(err_.find("100%"), std::string::npos) << err_;
+  EXPECT_NE(err_.find("MB/s"), std::string::npos) << err_;
+  EXPECT_EQ(nxtest::ReadBytes(image_).substr(0, 512), boot);
+  EXPECT_EQ(nxtest::Run("fsck.fat -n " + nxtest::Quote(image_) + " >/dev/null 2>&1"), 0);
+  EXPECT_EQ(nxtest::GetFile(image_, "VKFRCG.BIN").substr(0, 7), std::string("VKFRCG\0", 7));
+}
+
+TEST_F(CommandLine, RefusedCardAndUnconfirmedRunWriteNothing) {
+  Card("-F 16 -f 1", 20480);
+  const std::string before = nxtest::ReadBytes(image_);
+  EXPECT_EQ(Run({"init", "E:", "--strict", "--yes"}), 1);
+  EXPECT_EQ(out_, "Карта не подходит: число копий FAT не равно двум.\n");
+  EXPECT_TRUE(nxtest::ReadBytes(image_) == before);
+  EXPECT_EQ(Run({"info", "E:"}), 0);
+  EXPECT_NE(out_.find("число копий FAT"), std::string::npos) << out_;
+
+  Card("-F 16", 20480);
+  const std::string fresh = nxtest::ReadBytes(image_);
+  EXPECT_EQ(Run({"init", "E:"}), 1);  // stdin is empty: no confirmation
+  EXPECT_NE(err_.find("not confirmed"), std::string::npos) << err_;
+  EXPECT_TRUE(nxtest::ReadBytes(image_) == fresh);
+}
+
+TEST_F(CommandLine, CtrlCStopsAStrictRunPromptly) {
+  Card("-F 16", 262144);
+  nxtest::ChildProcess p(Program(), {"init", "E:", "--strict", "--yes"}, dir_.Path() + "/out", dir_.Path() + "/err");
+  std::this_thread::sleep_for(1500ms);
+  ASSERT_TRUE(p.Running()) << "the run ended before the interrupt";
+  const auto t0 = std::chrono::steady_clock::now();
+  kill(p.Pid(), SIGINT);
+  EXPECT_EQ(p.Wait(), 130);
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, 2s);
+  EXPECT_EQ(p.Out(), "Инициализация прервана пользователем.\n");
+}
+
+}  // namespace
