@@ -1,0 +1,315 @@
+// The program's windows driven offscreen through a whole session against the virtual
+// recorder (vr03sim) with shortened waits: start-up, live traces, gains, mode, zero
+// request, set-up, the card record read back with mtools; and the ways a session ends
+// early (no recorder chosen, no greeting, a card that cannot be written).
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTest>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <thread>
+
+#include "MainUnit.h"
+#include "Proba.h"
+#include "SetUpUnit.h"
+#include "btpeer.h"
+#include "devtools.h"
+#include "nxtest/fatimage.h"
+#include "nxtest/process.h"
+
+namespace {
+
+using ordiva::Environment;
+using ordiva::Program;
+
+constexpr ULONGLONG kAddress = 0x008025000077ull;
+const char* const kAddressText = "00:80:25:00:00:77";
+
+std::string Tool() {
+  const char* bin = std::getenv("NX_TEST_BIN_DIR");
+  return bin ? std::string(bin) + "/vr03sim" : std::string();
+}
+
+// Every message box shown, answered by the test.
+struct Boxes {
+  struct Shown {
+    std::u16string text, caption;
+    UINT style;
+  };
+  std::vector<Shown> shown;
+  std::function<int(const Shown&)> answer = [](const Shown& s) {
+    return (s.style & MB_TYPEMASK) == MB_YESNO ? IDYES : IDOK;
+  };
+  static int Hook(void* self, HWND, LPCWSTR text, LPCWSTR caption, UINT style) {
+    auto* b = static_cast<Boxes*>(self);
+    b->shown.push_back({text, caption, style});
+    return b->answer(b->shown.back());
+  }
+  bool Any(const std::u16string& part) const {
+    for (const auto& s : shown)
+      if (s.text.find(part) != std::u16string::npos) return true;
+    return false;
+  }
+};
+
+bool WaitFor(const std::function<bool()>& done, int ms = 20000) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    QTest::qWait(10);
+  }
+  return true;
+}
+
+class SessionGui : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(std::filesystem::exists(Tool()));
+    config_ = files_.Path() + "/recorder.cfg";
+    log_ = files_.Path() + "/commands.log";
+    previousHook_ = NxSetMessageBoxHook(&Boxes::Hook, &boxes_);
+    env_.selectDevice = [this](HWND, HVKBTDEVICE* device) {
+      ++selections_;
+      return NxBtCreateDeviceInfo(kAddress, u"VR-03M 0077", nullptr, 1, u"8779", device);
+    };
+    env_.sleep = [](DWORD ms) { ::Sleep(ms / 20); };
+    env_.io.sleep = env_.sleep;
+    env_.supplyCheckMs = 500;
+    env_.splashMs = 100;
+    env_.zeroFixMs = 50;
+    env_.endProgram = [this] { ++ended_; };
+  }
+  void TearDown() override {
+    NxSetMessageBoxHook(previousHook_, nullptr);
+    unsetenv("NX_DRIVES");
+  }
+  void StartSim(std::vector<std::string> extra = {}) {
+    std::vector<std::string> args = {"--address", kAddressText, "--name",        "VR-03M 0077",
+                                     "--no-rfcomm", "--config", config_, "--command-log", log_};
+    args.insert(args.end(), extra.begin(), extra.end());
+    sim_ = std::make_unique<nxtest::ChildProcess>(Tool(), args, files_.Path() + "/out", files_.Path() + "/err");
+    ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(world_.Dir() + "/" + kAddressText); }, 10000));
+  }
+  // The recorder's stored block as vr03sim keeps it.
+  std::string StoredConfig() const { return nxtest::ReadBytes(config_); }
+  std::vector<std::string> Commands() const {
+    std::vector<std::string> names;
+    std::ifstream in(log_);
+    std::string line;
+    while (std::getline(in, line)) {
+      const std::string what = line.substr(line.find(' ') + 1);
+      names.push_back(what.size() > 12 && what[2] == ' ' ? what.substr(12) : what);
+    }
+    return names;
+  }
+  static int CountColour(const QImage& image, QColor colour, int top, int bottom) {
+    int n = 0;
+    for (int y = std::max(top, 0); y < std::min(bottom, image.height()); ++y)
+      for (int x = 0; x < image.width(); ++x)
+        if (image.pixelColor(x, y) == colour) ++n;
+    return n;
+  }
+
+  bttest::VirtualWorld world_;
+  nxtest::TempDir files_{"ordiva-gui"};
+  std::string config_, log_;
+  std::unique_ptr<nxtest::ChildProcess> sim_;
+  Boxes boxes_;
+  NxMessageBoxHook previousHook_ = nullptr;
+  Environment env_;
+  int selections_ = 0;
+  int ended_ = 0;
+};
+
+TEST_F(SessionGui, AWholeSession) {
+  StartSim();
+  // The card: a FAT16 image holding the session file as E:, a card without it as D:.
+  const std::string card = files_.Path() + "/card.img", other = files_.Path() + "/other.img";
+  nxtest::MakeFatImage(card, 8192, 16, "VR03", "1234ABCD");
+  nxtest::WriteBytes(files_.Path() + "/VKFRCG.BIN", nxtest::Pattern(8192, 3));
+  nxtest::PutFile(card, files_.Path() + "/VKFRCG.BIN", "VKFRCG.BIN");
+  nxtest::MakeFatImage(other, 2048, 12, "OTHER", "11112222");
+  setenv("NX_DRIVES", ("D=" + other + ";E=" + card).c_str(), 1);
+
+  Program program(env_);
+  ASSERT_TRUE(program.Start());
+  ordiva::TForm1* f = program.Form1();
+  ordiva::TForm2* setup = program.Form2();
+  EXPECT_EQ(selections_, 1);
+  EXPECT_FALSE(f->FatalLink);
+  EXPECT_FALSE(f->GreetingTimeout);
+  EXPECT_EQ(f->windowTitle(), "Тип регистратора VR03M  Частота преобразования= 250 гц. Количество Отведений= 3");
+  EXPECT_EQ(setup->windowTitle(), "Тип регистратора VR03M");
+  EXPECT_FALSE(f->Button("Button4")->isEnabled());
+  EXPECT_FALSE(f->Button("Button10")->isEnabled());
+  EXPECT_EQ(f->findChild<QSpinBox*>("SpinEdit3")->singleStep(), 182);
+  EXPECT_EQ(setup->Edit("LabeledEdit1")->text(), "VR03M");
+
+  // Live traces: every band gets pixels of its channel's colour.
+  ASSERT_TRUE(WaitFor([&] { return f->Worker()->Steps() > 1500; })) << f->Worker()->Steps();
+  const QImage back = f->BackBuffer().copy();
+  const int h = back.height() / 3;
+  EXPECT_GT(CountColour(back, QColor(255, 0, 0), 0, h), 50);
+  EXPECT_GT(CountColour(back, QColor(0, 128, 0), h, 2 * h), 50);
+  EXPECT_GT(CountColour(back, QColor(128, 0, 0), 2 * h, 3 * h), 50);
+  EXPECT_EQ(CountColour(back, QColor(255, 0, 0), h + 1, 3 * h), 0) << "channel 1 stays in its band";
+  EXPECT_GT(f->acquisition.decoder.records, 1000u);
+
+  // Gains: 910 / 182 = code 5 for channel 1, 1092 / 182 = 6 for channel 3.
+  f->findChild<QSpinBox*>("SpinEdit3")->setValue(910);
+  f->findChild<QSpinBox*>("SpinEdit1")->setValue(1092);
+  QTest::mouseClick(f->Button("Button8"), Qt::LeftButton);
+  std::string stored = StoredConfig();
+  ASSERT_EQ(stored.size(), 64u);
+  EXPECT_EQ(static_cast<unsigned char>(stored[38]), 5);
+  EXPECT_EQ(static_cast<unsigned char>(stored[40]), 6);
+
+  // Mode toggle into setup mode.
+  QTest::mouseClick(f->Button("Button13"), Qt::LeftButton);
+  EXPECT_EQ(f->Button("Button13")->text(), "Настройка");
+  EXPECT_TRUE(setup->findChild<QPushButton*>("BitBtn1")->isEnabled());
+  EXPECT_EQ(static_cast<unsigned char>(StoredConfig()[41]), 0xFF);
+
+  // Zero request for Y served by the next steps.
+  const auto stepsBefore = f->Worker()->Steps();
+  QTest::mouseDClick(setup->Edit("edt2"), Qt::LeftButton);
+  ASSERT_TRUE(WaitFor([&] { return !setup->Edit("edt5")->text().isEmpty(); }));
+  EXPECT_GT(f->Worker()->Steps(), stepsBefore);
+  EXPECT_EQ(setup->Edit("edt5")->text().size(), 4);
+  EXPECT_EQ(setup->Edit("edt5")->text().trimmed().toInt(), f->acquisition.zeros[1]);
+
+  // Set-up: two leads at 500 Hz reach the recorder and the captions.
+  setup->findChild<QRadioButton*>("RadioGroup1_1")->setChecked(true);
+  setup->findChild<QRadioButton*>("RadioGroup2_1")->setChecked(true);
+  QTest::mouseClick(setup->findChild<QPushButton*>("Button2"), Qt::LeftButton);
+  stored = StoredConfig();
+  EXPECT_EQ(stored[12], 2);
+  EXPECT_EQ(stored[14], 2);
+  EXPECT_EQ(f->windowTitle(), "Тип регистратора VR03M  Частота преобразования= 500 гц. Количество Отведений= 2");
+  EXPECT_EQ(f->leads, 2);
+  const auto records = f->acquisition.decoder.records;
+  ASSERT_TRUE(WaitFor([&] { return f->acquisition.decoder.records > records + 500; }));
+
+  // Patient fields, then "Закончить".
+  f->Edit("MaskEditFamilia")->setText("Иванов");
+  f->Edit("MaskEdit1")->setText("Пётр");
+  f->Edit("MaskEdit2")->setText("Сергеевич");
+  f->Edit("MaskEdit7")->setText("1234567");
+  f->Edit("MaskEdit3")->setText("01021960");
+  f->Edit("MaskEditKlinika")->setText("Клиника №1");
+  f->Edit("MaskEdit10")->setText("V1");
+  QTest::mouseClick(f->Edit("MaskEdit5"), Qt::LeftButton);
+  EXPECT_EQ(f->Edit("MaskEdit5")->text(), "Ж");
+  QTest::mouseClick(f->Button("Button12"), Qt::LeftButton);
+  EXPECT_TRUE(boxes_.Any(u"Карта заполнена правильно?"));
+  EXPECT_TRUE(f->RecordSaved);
+  EXPECT_EQ(ended_, 1);
+  EXPECT_TRUE(f->Worker()->isFinished());
+
+  const std::string file = nxtest::GetFile(card, "VKFRCG.BIN");
+  ASSERT_EQ(file.size(), 8192u);
+  EXPECT_EQ(file.substr(0, 6), "OBNOVL");
+  EXPECT_EQ(file.substr(6, 2), stored.substr(6, 2)) << "year and month of manufacture";
+  ordiva::PatientBlock block;
+  std::memcpy(block.bytes.data(), file.data() + 1024, 512);
+  EXPECT_EQ(block.Get(ordiva::patient::kSurname), u"Иванов");
+  EXPECT_EQ(block.Get(ordiva::patient::kFirstName), u"Пётр");
+  EXPECT_EQ(block.Get(ordiva::patient::kBirth), u"01/02/1960");
+  EXPECT_EQ(block.Get(ordiva::patient::kSex), u"Ж");
+  EXPECT_EQ(block.Get(ordiva::patient::kClinic), u"Клиника №1");
+  EXPECT_EQ(block.Get(ordiva::patient::kChannel1), u"V1");
+  EXPECT_EQ(file.substr(1536), nxtest::Pattern(8192, 3).substr(1536));
+
+  // The recorder saw the sequences in order.
+  const auto names = Commands();
+  auto find = [&](const std::string& what, size_t from) {
+    for (size_t i = from; i < names.size(); ++i)
+      if (names[i] == what) return i;
+    return names.size();
+  };
+  size_t at = find("StopStream", 0);
+  for (const char* next : {"ReadConfig", "StartStream", "SetGainCodes", "WriteConfig", "block 64", "StartStream",
+                           "StopStream", "RereadConfig", "EnterSetupMode", "StartStream", "ReleaseRecorder"}) {
+    const size_t found = find(next, at + 1);
+    ASSERT_LT(found, names.size()) << next << " after line " << at;
+    at = found;
+  }
+  EXPECT_NE(find("SetZeroOffsets", 0), names.size()) << "the channel zero fix";
+}
+
+TEST_F(SessionGui, NoRecorderChosenEndsSilently) {
+  env_.selectDevice = [](HWND, HVKBTDEVICE*) { return FALSE; };
+  Program program(env_);
+  EXPECT_FALSE(program.Start());
+  EXPECT_TRUE(boxes_.shown.empty());
+}
+
+TEST_F(SessionGui, NoGreetingEndsWithTheMessage) {
+  bttest::PeerDevice silent(world_.Dir(), kAddress);
+  // The link's time limit shortened so that 120 empty reads pass quickly.
+  env_.io.read = [](HVKBTLINK link, LPVOID b, DWORD n, LPDWORD got) {
+    vkbtSetTimeout(link, 2);
+    return vkbtRead(link, b, n, got);
+  };
+  std::thread accept([&] { silent.Accept(); });
+  Program program(env_);
+  ASSERT_TRUE(program.Start());
+  accept.join();
+  EXPECT_TRUE(program.Form1()->GreetingTimeout);
+  ASSERT_TRUE(WaitFor([&] { return ended_ > 0; }));
+  EXPECT_TRUE(boxes_.Any(u"Возникли проблемы с носимым аппаратом"));
+  EXPECT_EQ(boxes_.shown.back().caption, u"Программа прекращает работу ");
+  EXPECT_TRUE(WaitFor([&] { return program.Form1()->Worker()->isFinished(); }));
+}
+
+TEST_F(SessionGui, ACardThatCannotBeWrittenKeepsTheSessionOpen) {
+  StartSim();
+  // A session file that ends before the patient block's place: writing it would grow it.
+  const std::string folder = files_.Path() + "/card";
+  std::filesystem::create_directories(folder);
+  nxtest::WriteBytes(folder + "/VKFRCG.BIN", nxtest::Pattern(1000, 5));
+  setenv("NX_DRIVES", ("E=" + folder).c_str(), 1);
+  Program program(env_);
+  ASSERT_TRUE(program.Start());
+  ordiva::TForm1* f = program.Form1();
+  ASSERT_TRUE(WaitFor([&] { return f->Worker()->Steps() > 100; }));
+
+  // Incomplete particulars first: Retry returns to the window.
+  boxes_.answer = [](const Boxes::Shown& s) { return (s.style & MB_TYPEMASK) == MB_RETRYCANCEL ? IDRETRY : IDOK; };
+  QTest::mouseClick(f->Button("Button1"), Qt::LeftButton);
+  EXPECT_TRUE(boxes_.Any(u"Введите Фамилию,имя,отчество"));
+  EXPECT_EQ(ended_, 0);
+
+  f->Edit("MaskEditFamilia")->setText("Петров");
+  f->Edit("MaskEdit1")->setText("Иван");
+  f->Edit("MaskEdit2")->setText("Ильич");
+  f->Edit("MaskEdit7")->setText("42");
+  boxes_.answer = [](const Boxes::Shown& s) { return (s.style & MB_TYPEMASK) == MB_YESNO ? IDYES : IDOK; };
+  QTest::mouseClick(f->Button("Button1"), Qt::LeftButton);
+  EXPECT_TRUE(boxes_.Any(u"E:\\VKFRCG.BIN"));
+  EXPECT_FALSE(f->RecordSaved);
+  EXPECT_EQ(ended_, 0);
+  EXPECT_EQ(nxtest::ReadBytes(folder + "/VKFRCG.BIN"), nxtest::Pattern(1000, 5));
+  const auto names = Commands();
+  EXPECT_EQ(std::find(names.begin(), names.end(), "ReleaseRecorder"), names.end()) << "recorder not released";
+  // The acquisition goes on.
+  const auto steps = f->Worker()->Steps();
+  EXPECT_TRUE(WaitFor([&] { return f->Worker()->Steps() > steps + 50; }));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,181 @@
+// The working window TForm1: the session with one recorder from start-up to the card
+// record, the live traces drawn into a back buffer, and the program's windows around it.
+#pragma once
+
+#include <QColor>
+#include <QDateTime>
+#include <QImage>
+#include <QWidget>
+
+#include <array>
+#include <functional>
+#include <memory>
+
+#include "card.h"
+#include "decoder.h"
+#include "display.h"
+#include "recorder.h"
+#include "session.h"
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSpinBox;
+class QTimer;
+
+namespace ordiva {
+
+class TForm1;
+class TForm2;
+class TForm3;
+class TAboutBox;
+class TFProba;
+class TracePaintBox;
+class AccelBox;
+
+// What the program takes from outside, so tests can run a session in seconds.
+struct Environment {
+  // Runs the recorder selection dialog; FALSE when no recorder was chosen.
+  std::function<BOOL(HWND parent, HVKBTDEVICE* device)> selectDevice;
+  // Link calls and the recorder's fixed waits.
+  RecorderIo io;
+  // Fixed waits of the forms (animation, the sleeps between commands).
+  std::function<void(DWORD)> sleep = ::Sleep;
+  // Intervals of the timers in milliseconds (10 s supply check, 2 s splash, 1 s zero fix).
+  int supplyCheckMs = 10000, splashMs = 2000, zeroFixMs = 1000;
+  // The current date and time.
+  std::function<QDateTime()> now = [] { return QDateTime::currentDateTime(); };
+  // Ends the program (closing the picture window calls it).
+  std::function<void()> endProgram;
+};
+
+// The program's windows in the order they are made: picture window (the main window),
+// working window (its creation runs the start-up), set-up dialog, about box.
+class Program {
+ public:
+  explicit Program(Environment env);
+  ~Program();
+  // Creates the windows and runs the start-up. False when the program is to end at once
+  // (no recorder chosen).
+  bool Start();
+  TForm1* Form1() const { return form1_; }
+  TForm2* Form2() const { return form2_; }
+  TForm3* Form3() const { return form3_; }
+
+ private:
+  Environment env_;
+  TForm3* form3_ = nullptr;
+  TForm1* form1_ = nullptr;
+  TForm2* form2_ = nullptr;
+};
+
+class TForm1 : public QWidget {
+ public:
+  TForm1(Environment& env, TForm3* picture);
+  ~TForm1() override;
+
+  // Start-up (the window's creation): false when no recorder was chosen.
+  bool FormCreate();
+  void SetSetupDialog(TForm2* dialog) { form2_ = dialog; }
+
+  // Session state (user-interface thread only).
+  Recorder recorder;
+  Acquisition acquisition;
+  CaptionState captions;
+  PatientBlock patientBlock;
+  bool FatalLink = false;
+  bool GreetingTimeout = false;
+  bool RecordSaved = false;
+  bool StopAtSweepEnd = false;
+  bool zeroFixArmed = false;
+  int leads = 3;
+  double speed = 1, amplitude = 1;
+  int sweepX = display::kRestartSweep, prevX = 0;
+  std::array<int, 3> prevY{}, prevD{};
+  BodyPosition position = BodyPosition::OnBack;
+  HVKBTDEVICE device = nullptr;
+
+  TFProba* Worker() const { return worker_.get(); }
+  const QImage& BackBuffer() const { return back_; }
+  QColor ChannelColour(int channel) const;  // 1-3
+
+  // One acquisition step.
+  void AcquisitionStep();
+  // Lays the window out for its size and resumes the acquisition.
+  void Relayout();
+  void RestartSweep() { sweepX = display::kRestartSweep; }
+  void RebuildCaptions();
+  void UpdateLinkQuality();
+
+  // Handlers.
+  void Button1Click();  // "Закончить"
+  void Button2Click();  // "Медленнее"
+  void Button3Click();  // "Стоп"
+  void Button4Click();  // "Пуск"
+  void Button5Click();  // "Быстрее"
+  void Button6Click();  // "Больше"
+  void Button7Click();  // "Меньше"
+  void Button8Click();  // "Применить"
+  void Button9Click();  // "ОстановФП"
+  void Button10Click();  // "ПускФП"
+  void Button11Click();  // "Установка параметров"
+  void Button13Click();  // "Норма" / "Настройка"
+  void Timer1Timer();
+  void tmr1Timer();
+  void MaskEdit12Enter();  // age
+  void MaskEditFamiliaEnter();
+  void MaskEdit5Click();
+  void MaskEdit5KeyUp();
+  void PanelEnter();  // the right-hand panel gets the focus
+
+  QWidget* Control(const char* name) const;
+  QLineEdit* Edit(const char* name) const;
+  QPushButton* Button(const char* name) const;
+  QLabel* WarningLine() const { return warning_; }
+
+ protected:
+  void resizeEvent(class QResizeEvent* event) override;
+  void closeEvent(class QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, class QEvent* event) override;
+  void showEvent(class QShowEvent* event) override;
+
+ private:
+  void BuildControls();
+  void ReadGreeting();
+  void FatalStop();
+  void NewSweep();
+  void DrawGrid(int band);
+  void DrawStep(const std::array<int, 3>& y, const std::array<int, 3>& d);
+  void ServeZeroFix();
+  PatientTexts Texts() const;
+  void EndProgram();
+  int TraceHeight() const;
+
+  Environment& env_;
+  TForm3* form3_;
+  TForm2* form2_ = nullptr;
+  TAboutBox* about_ = nullptr;
+  std::unique_ptr<TFProba> worker_;
+  QWidget* topPanel_ = nullptr;
+  QWidget* rightPanel_ = nullptr;
+  TracePaintBox* paintBox_ = nullptr;
+  AccelBox* accelBox_ = nullptr;
+  QLabel* warning_ = nullptr;
+  QLabel* quality_ = nullptr;
+  QTimer* timer1_ = nullptr;
+  QTimer* tmr1_ = nullptr;
+  QTimer* qualityTimer_ = nullptr;
+  QImage back_;
+  display::Layout layout_{};
+  bool panelHasFocus_ = false;
+  QMetaObject::Connection focusWatch_;
+  // Link-quality window: per-second counts of the last 10 s.
+  struct Second {
+    unsigned long long records = 0, resyncs = 0, empty = 0;
+  };
+  std::array<Second, 10> qualityRing_{};
+  int qualityIndex_ = 0;
+  Second qualityLast_{};
+};
+
+}  // namespace ordiva
