@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QEventLoop>
+#include <QTimer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -61,11 +63,15 @@ struct Boxes {
   }
 };
 
+// Runs the event loop as the program does until done() holds (a QTest wait would sleep
+// between its rounds and starve the acquisition).
 bool WaitFor(const std::function<bool()>& done, int ms = 20000) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   while (!done()) {
     if (std::chrono::steady_clock::now() > end) return false;
-    QTest::qWait(10);
+    QEventLoop loop;
+    QTimer::singleShot(5, &loop, &QEventLoop::quit);
+    loop.exec();
   }
   return true;
 }

@@ -285,6 +285,7 @@ void TForm1::BuildControls() {
   // Beyond the session's own controls: how the link is doing, as the decoder sees it.
   quality_ = new QLabel(rightPanel_);
   named(quality_, "LinkQuality", "Связь");
+  quality_->setWordWrap(true);
   col->addWidget(quality_);
   col->addWidget(button(rightPanel_, "Button1", "Закончить", &TForm1::Button1Click));
   col->addStretch(1);
@@ -727,7 +728,7 @@ void TForm1::UpdateLinkQuality() {
     sum.resyncs += s.resyncs;
     sum.empty += s.empty;
   }
-  quality_->setText(QString("Связь: %1 зап./с, сбоев %2, пустых %3 (10 с)")
+  quality_->setText(QString("Связь: %1 зап./с; за 10 с сбоев %2, пусто %3")
                         .arg(now.records)
                         .arg(sum.resyncs)
                         .arg(sum.empty));

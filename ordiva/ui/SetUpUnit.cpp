@@ -64,6 +64,7 @@ TForm2::TForm2(TForm1* form1, Environment& env) : QWidget(nullptr, Qt::Dialog), 
   type->installEventFilter(this);
   identity->addWidget(new QLabel("Тип регистратора", this), row++, 0, 1, 2);
   identity->addWidget(type, row++, 0, 1, 2);
+  identity->setRowStretch(row, 1);
   grid->addLayout(identity, 0, 0, 2, 1);
 
   // Column 2: leads and rate; range.

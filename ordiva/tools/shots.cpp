@@ -1,0 +1,69 @@
+// Screenshot driver: runs the real windows offscreen against a virtual recorder that is
+// already serving in NX_BT_DIR, lets the traces run one sweep, and saves the working
+// window and the set-up dialog as PNG files. Used by scripts/screenshots.
+//
+// Usage: ordiva_shots ADDRESS MAIN.png SETUP.png
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+#include <QPixmap>
+#include <QPushButton>
+#include <QTest>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "MainUnit.h"
+#include "Proba.h"
+#include "SetUpUnit.h"
+#include "devtools.h"
+#include "nxpal/text.h"
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  if (argc != 4) {
+    std::fprintf(stderr, "usage: ordiva_shots ADDRESS MAIN.png SETUP.png\n");
+    return 2;
+  }
+  const ULONGLONG address = std::strtoull(argv[1], nullptr, 16);
+  ordiva::Environment env;
+  env.selectDevice = [address](HWND, HVKBTDEVICE* device) {
+    return NxBtCreateDeviceInfo(address, u"VR-03M", nullptr, 1, u"8779", device);
+  };
+  env.sleep = [](DWORD ms) { ::Sleep(ms / 10); };
+  env.io.sleep = env.sleep;
+  env.endProgram = [] {};
+  ordiva::Program program(env);
+  if (!program.Start()) {
+    std::fprintf(stderr, "ordiva_shots: no recorder\n");
+    return 1;
+  }
+  ordiva::TForm1* f = program.Form1();
+  f->showNormal();
+  f->resize(1620, 938);
+  f->findChild<QWidget*>("MaskEditFamilia")->setProperty("text", "Иванова");
+  f->findChild<QWidget*>("MaskEdit1")->setProperty("text", "Анна");
+  f->findChild<QWidget*>("MaskEdit2")->setProperty("text", "Петровна");
+  f->findChild<QWidget*>("MaskEdit10")->setProperty("text", "V2");
+  f->findChild<QWidget*>("MaskEdit9")->setProperty("text", "V5");
+  f->findChild<QWidget*>("MaskEdit8")->setProperty("text", "III");
+  f->findChild<QWidget*>("MaskEdit5")->setProperty("text", "Ж");
+  // Nearly a whole sweep at the design size.
+  QElapsedTimer t;
+  t.start();
+  auto spin = [](int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+  };
+  spin(500);
+  while (f->sweepX < 1250 && t.elapsed() < 30000) spin(20);
+  if (!f->grab().save(argv[2])) return 1;
+  program.Form2()->show();
+  QTest::qWait(200);
+  QTest::mouseClick(f->findChild<QPushButton*>("Button3"), Qt::LeftButton);  // "Стоп": statistics rows
+  QTest::qWait(200);
+  if (!program.Form2()->grab().save(argv[3])) return 1;
+  return 0;
+}
