@@ -1,14 +1,33 @@
-# Helpers shared by every room: warning flags, sanitizers, tests, resources.
+# Helpers shared by every room: warning flags, sanitizers, tests, fuzz targets.
+
+# Warnings are errors only where we choose the compiler (the dev, tsan and fuzz presets
+# and CI): a user's build with another compiler must not fail on a warning new to it.
+option(NX_WERROR "Treat warnings of our own code as errors" OFF)
+option(NX_FUZZ "Build the libFuzzer targets (clang) instead of replaying their corpora" OFF)
+set(NX_FUZZ_SECONDS 30 CACHE STRING "How long ctest runs each fuzz target")
 
 # Flags for our own code (not for third-party or generated sources).
 function(nx_strict target)
-  target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+  target_compile_options(${target} PRIVATE -Wall -Wextra)
+  if(NX_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
 endfunction()
 
 if(NX_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer
                       -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
+endif()
+if(NX_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    message(FATAL_ERROR "NX_FUZZ needs clang with libFuzzer (cmake --preset fuzz)")
+  endif()
+  # Everything is instrumented for coverage; only the fuzz targets link libFuzzer's main.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                      -fno-sanitize-recover=undefined -O1 -gline-tables-only)
+  add_link_options(-fsanitize=address,undefined)
+  add_custom_target(fuzz)
 endif()
 if(NX_TSAN)
   add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
@@ -46,5 +65,46 @@ function(nx_exports target list)
     add_test(NAME ${target}_exports
              COMMAND ${PROJECT_SOURCE_DIR}/cmake/check-exports $<TARGET_FILE:${target}> ${list})
     set_tests_properties(${target}_exports PROPERTIES LABELS unit)
+  endif()
+endfunction()
+
+# nx_add_fuzz_target(NAME SOURCES a.cpp ... LIBS x y [CORPUS dir])
+# A libFuzzer target beside a room's tests: the sources define LLVMFuzzerTestOneInput
+# (and may define LLVMFuzzerInitialize). CORPUS (default corpus/NAME, beside the
+# sources) holds the committed seeds.
+# - With NX_FUZZ: executable fuzz_NAME, part of the `fuzz` target, and the ctest test
+#   fuzz_NAME (label fuzz) that runs it for NX_FUZZ_SECONDS on a working copy of the
+#   corpus in the build tree; what it finds lands in fuzz-artifacts/.
+# - Otherwise, with tests: fuzzreplay_NAME runs every seed once through the same code
+#   under the build's own compiler and sanitizers (label unit).
+function(nx_add_fuzz_target name)
+  cmake_parse_arguments(F "" "CORPUS" "SOURCES;LIBS" ${ARGN})
+  if(NOT F_CORPUS)
+    set(F_CORPUS corpus/${name})
+  endif()
+  get_filename_component(corpus ${F_CORPUS} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+  if(NOT IS_DIRECTORY ${corpus})
+    message(FATAL_ERROR "fuzz target ${name}: no corpus at ${corpus}")
+  endif()
+  if(NX_FUZZ)
+    add_executable(fuzz_${name} ${F_SOURCES})
+    nx_strict(fuzz_${name})
+    target_link_libraries(fuzz_${name} PRIVATE ${F_LIBS})
+    target_link_options(fuzz_${name} PRIVATE -fsanitize=fuzzer)
+    add_dependencies(fuzz fuzz_${name})
+    set(work ${CMAKE_BINARY_DIR}/fuzz-corpus/${name})
+    set(artifacts ${CMAKE_BINARY_DIR}/fuzz-artifacts)
+    file(MAKE_DIRECTORY ${work} ${artifacts})
+    add_test(NAME fuzz_${name}
+      COMMAND fuzz_${name} -max_total_time=${NX_FUZZ_SECONDS} -timeout=10 -rss_limit_mb=2048
+              -print_final_stats=1 -artifact_prefix=${artifacts}/${name}- ${work} ${corpus})
+    math(EXPR limit "${NX_FUZZ_SECONDS} + 120")
+    set_tests_properties(fuzz_${name} PROPERTIES LABELS fuzz TIMEOUT ${limit})
+  elseif(NX_BUILD_TESTS)
+    add_executable(fuzzreplay_${name} ${F_SOURCES} ${CMAKE_SOURCE_DIR}/platform/tests/support/nxtest/fuzz_replay.cpp)
+    nx_strict(fuzzreplay_${name})
+    target_link_libraries(fuzzreplay_${name} PRIVATE ${F_LIBS})
+    add_test(NAME fuzzreplay_${name} COMMAND fuzzreplay_${name} ${corpus})
+    set_tests_properties(fuzzreplay_${name} PROPERTIES LABELS unit)
   endif()
 endfunction()

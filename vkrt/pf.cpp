@@ -80,10 +80,7 @@ DWORD Connect(VKPFILE* f, LPCWSTR name, const DWORD params[4], HANDLE event) {
     if (GetNamedPipeServerProcessId(service, &servicePid)) NxGrantHandleAccess(servicePid);
     pfwire::OpenRequestHead head{{params[0], params[1], params[2], params[3]}, f->progressSink ? 1u : 0u, n};
     pfwire::Encode(head, request);
-    for (uint32_t i = 0; i <= n; ++i) {
-      request[24 + 2 * i] = static_cast<uint8_t>(name[i]);  // UTF-16LE, terminator included
-      request[25 + 2 * i] = static_cast<uint8_t>(name[i] >> 8);
-    }
+    pfwire::EncodeOpenName(name, n, request);
     pfwire::ConnectHeader cd{};
     std::memcpy(cd.magic, pfwire::kMagic, 4);
     cd.processId = GetCurrentProcessId();

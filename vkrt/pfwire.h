@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 namespace pfwire {
 
@@ -34,7 +35,7 @@ struct OpenRequestHead {
 };
 static_assert(sizeof(OpenRequestHead) == 24);
 static_assert(offsetof(OpenRequestHead, hasSink) == 16 && offsetof(OpenRequestHead, nameLength) == 20);
-inline constexpr uint32_t OpenRequestSize(uint32_t n) { return 2 * n + 26; }
+inline constexpr uint32_t OpenRequestSize(uint32_t n) { return sizeof(OpenRequestHead) + 2 * n + 2; }
 
 // Open reply, service to client on the service pipe.
 struct OpenReply {
@@ -107,6 +108,29 @@ inline OpenRequestHead DecodeOpenRequestHead(const uint8_t in[24]) {
   r.hasSink = Get32(in + 16);
   r.nameLength = Get32(in + 20);
   return r;
+}
+
+// The name after an open request's head: n units and the terminator, in a request of
+// OpenRequestSize(n) bytes.
+inline void EncodeOpenName(const char16_t* name, uint32_t n, uint8_t* request) {
+  uint8_t* p = request + sizeof(OpenRequestHead);
+  for (uint32_t i = 0; i < n; ++i, p += 2) {
+    p[0] = static_cast<uint8_t>(name[i]);
+    p[1] = static_cast<uint8_t>(name[i] >> 8);
+  }
+  p[0] = p[1] = 0;
+}
+// The name of a request of OpenRequestSize(n) bytes; false unless its one zero unit is
+// the terminator.
+inline bool DecodeOpenName(const uint8_t* request, uint32_t n, std::u16string* out) {
+  const uint8_t* p = request + sizeof(OpenRequestHead);
+  out->assign(n, u'\0');
+  for (uint32_t i = 0; i <= n; ++i, p += 2) {
+    const auto c = static_cast<char16_t>(p[0] | (p[1] << 8));
+    if ((i == n) != (c == 0)) return false;
+    if (i < n) (*out)[i] = c;
+  }
+  return true;
 }
 
 inline void Encode(const OpenReply& r, uint8_t out[16]) {

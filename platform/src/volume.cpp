@@ -153,17 +153,44 @@ DWORD VolumeIo::DirectTransfer(bool write, ULONGLONG offset, void* buf, size_t n
   return ERROR_SUCCESS;
 }
 
+DWORD VolumeIo::WriteAll(int fd, ULONGLONG at, const uint8_t* p, size_t n) {
+  size_t put = 0;
+  while (put < n) {
+    ssize_t r = pwrite(fd, p + put, n - put, static_cast<off_t>(at + put));
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) return errno == ENOMEDIUM ? ERROR_NOT_READY : Win32FromErrno(errno);
+    if (r == 0) return ERROR_WRITE_FAULT;
+    put += static_cast<size_t>(r);
+  }
+  return ERROR_SUCCESS;
+}
+
+// Direct I/O writes whole blocks only, so the end of an image that stops inside a block
+// is written through a second descriptor of the same file opened without it.
+DWORD VolumeIo::WriteTail(ULONGLONG at, const uint8_t* p, size_t n) {
+  if (!direct_) return WriteAll(fd_, at, p, n);
+  const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+  int fd = open(self.c_str(), O_WRONLY | O_CLOEXEC | O_DSYNC);
+  if (fd < 0) return Win32FromErrno(errno);
+  DWORD err = WriteAll(fd, at, p, n);
+  close(fd);
+  return err;
+}
+
 // Covers [offset, offset + n) with aligned pieces of at most kBounceChunk bytes; a write
 // reads the partial first and last blocks first so that their other bytes stay.
 DWORD VolumeIo::BounceTransfer(bool write, ULONGLONG offset, void* buf, size_t n, size_t* done) {
-  AlignedBuffer bounce(align_, kBounceChunk);
+  // No larger than the transfer needs: most are a sector or a directory entry.
+  const size_t need = ((base_ + offset) % align_ + n + align_ - 1) / align_ * align_;
+  const size_t chunk = std::min(kBounceChunk, need);
+  AlignedBuffer bounce(align_, chunk);
   if (!bounce.p) return ERROR_NOT_ENOUGH_MEMORY;
   auto* p = static_cast<uint8_t*>(buf);
   while (*done < n) {
     ULONGLONG abs = base_ + offset + *done;
     ULONGLONG start = abs - abs % align_;
     size_t lead = static_cast<size_t>(abs - start);
-    size_t piece = std::min(n - *done, kBounceChunk - lead);
+    size_t piece = std::min(n - *done, chunk - lead);
     size_t span = (lead + piece + align_ - 1) / align_ * align_;
     if (!write || lead != 0 || span != lead + piece) {
       size_t got = 0;
@@ -181,8 +208,10 @@ DWORD VolumeIo::BounceTransfer(bool write, ULONGLONG offset, void* buf, size_t n
       if (got < span) std::memset(bounce.p + got, 0, span - got);
     }
     std::memcpy(bounce.p + lead, p + *done, piece);
-    size_t put = 0;
-    DWORD err = DirectTransfer(true, start - base_, bounce.p, span, &put);
+    // An image whose length is no whole number of blocks ends inside the last one: only
+    // the bytes it holds go back, or the write would lengthen it.
+    const size_t keep = static_cast<size_t>(std::min<ULONGLONG>(span, base_ + size_ - start));
+    DWORD err = keep == span ? WriteAll(fd_, start, bounce.p, span) : WriteTail(start, bounce.p, keep);
     if (err != ERROR_SUCCESS) return err;
     *done += piece;
   }

@@ -37,6 +37,9 @@ class VolumeIo {
   VolumeIo() = default;
   DWORD DirectTransfer(bool write, ULONGLONG offset, void* buf, size_t n, size_t* done);
   DWORD BounceTransfer(bool write, ULONGLONG offset, void* buf, size_t n, size_t* done);
+  // n bytes at the absolute file position `at`, all of them or an error.
+  static DWORD WriteAll(int fd, ULONGLONG at, const uint8_t* p, size_t n);
+  DWORD WriteTail(ULONGLONG at, const uint8_t* p, size_t n);
 
   int fd_ = -1;
   bool direct_ = false;  // O_DIRECT in use: offsets, lengths and addresses aligned to align_

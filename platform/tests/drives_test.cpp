@@ -10,6 +10,7 @@
 
 #include "nxpal/windows.h"
 #include "nxtest/fatimage.h"
+#include "nxtest/seeds.h"
 #include "nxtest/temp.h"
 
 namespace {
@@ -179,6 +180,58 @@ TEST_F(DrivesTest, FilesOnUnmountedImagesAreFoundThroughTheirDirectoryEntries) {
     EXPECT_EQ(OpenA(letter + ":\\NODIR\\X.TXT", GENERIC_READ), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
   }
+}
+
+// An image shorter than its boot sector says (a card image cut short, or a crafted
+// one): what lies inside is read, what lies past the end fails as a damaged file, and
+// no write lengthens the image. The images here are also the FAT fuzz target's seeds.
+TEST_F(DrivesTest, AnImageCutShortIsReadAsFarAsItGoesAndNeverLengthened) {
+  const std::string tiny = dir_.Path() + "/tiny.img";
+  nxtest::MakeFatImage(tiny, 64, 12, "TINY", "0BADF00D", 1, "-r 16 -f 1");
+  const std::string content = Pattern(3000, 7);
+  WriteBytes(dir_.Path() + "/v.bin", content);
+  WriteBytes(dir_.Path() + "/f.txt", "file in a folder");
+  nxtest::PutFile(tiny, dir_.Path() + "/v.bin", "VKFRCG.BIN");
+  ASSERT_EQ(nxtest::Run("mmd -i " + Quote(tiny) + " ::DIR ::DIR/SUB"), 0);
+  nxtest::PutFile(tiny, dir_.Path() + "/f.txt", "DIR/FILE.TXT");
+  nxtest::PutFile(tiny, dir_.Path() + "/f.txt", "DIR/SUB/DEEP.DAT");
+  std::string image = ReadBytes(tiny);
+  // Everything up to the last byte in use (the deepest file's data comes last).
+  image.erase(image.find_last_not_of('\0') + 1);
+  nxtest::SaveSeed("fat12-trimmed", image);
+  const size_t fileStart = image.find(content.substr(0, 64));
+  ASSERT_NE(fileStart, std::string::npos);
+
+  const std::string cut = dir_.Path() + "/cut.img";
+  const std::string shortImage = image.substr(0, fileStart + 1000);
+  WriteBytes(cut, shortImage);
+  nxtest::SaveSeed("fat12-cut", shortImage);
+  Pin("J=" + cut);
+  DWORD serial = 0;
+  ASSERT_TRUE(GetVolumeInformationW(u"J:\\", nullptr, 0, &serial, nullptr, nullptr, nullptr, 0)) << GetLastError();
+  EXPECT_EQ(serial, 0x0BADF00Du);
+  HANDLE h = OpenA("J:\\VKFRCG.BIN", GENERIC_READ | GENERIC_WRITE);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE) << GetLastError();
+  std::string got(3000, '\0');
+  DWORD n = 0;
+  EXPECT_FALSE(ReadFile(h, got.data(), 3000, &n, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_FILE_INVALID);
+  EXPECT_EQ(got.substr(0, n), content.substr(0, n)) << "what was read is the file's start";
+  SetFilePointer(h, 2990, nullptr, FILE_BEGIN);
+  EXPECT_FALSE(WriteFile(h, "0123456789", 10, &n, nullptr)) << "a write past the medium's end";
+  EXPECT_EQ(GetLastError(), ERROR_DISK_FULL);
+  SetFilePointer(h, 0, nullptr, FILE_BEGIN);
+  EXPECT_TRUE(WriteFile(h, "START", 5, &n, nullptr)) << GetLastError();
+  // The image's last bytes, in a sector the image holds only part of.
+  SetFilePointer(h, 990, nullptr, FILE_BEGIN);
+  EXPECT_TRUE(WriteFile(h, "0123456789", 10, &n, nullptr)) << GetLastError();
+  CloseHandle(h);
+  const std::string after = ReadBytes(cut);
+  EXPECT_EQ(after.size(), shortImage.size()) << "the image was lengthened";
+  EXPECT_EQ(after.substr(fileStart, 5), "START");
+  EXPECT_EQ(after.substr(after.size() - 10), "0123456789");
+  // The folders' entries lie past the end too: the path is not found, nothing fails worse.
+  EXPECT_EQ(GetFileAttributesA("J:\\DIR\\SUB\\DEEP.DAT"), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(DrivesTest, FilesOnImagesAreWrittenInPlaceAndNeverGrow) {

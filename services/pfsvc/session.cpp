@@ -22,6 +22,7 @@
 #include "blockview.h"
 #include "peer.h"
 #include "pfwire.h"
+#include "records.h"
 #include "server.h"
 
 namespace pfsvc {
@@ -29,7 +30,6 @@ namespace {
 
 constexpr int kHandshakeMs = 5000;  // each record of the open exchange must come within this
 constexpr int kConnectMs = 10000;  // the client must open its connection pipe within this
-constexpr uint32_t kMaxNameLength = 32767;  // UTF-16 units: the longest Windows path
 constexpr size_t kChunk = 256 * 1024;  // transfer unit, and the step of progress reports
 constexpr DWORD kOpenFlags = FILE_FLAG_WRITE_THROUGH | FILE_FLAG_RANDOM_ACCESS | FILE_FLAG_SEQUENTIAL_SCAN;
 
@@ -47,6 +47,13 @@ ssize_t ReceiveMessage(int fd, uint8_t* buf, size_t cap, int timeoutMs) {
     if (r < 0) return errno == ECONNRESET ? 0 : -1;
     return r;
   }
+}
+
+// The length of one message for a record parser: a cut one counts as too long, none as
+// none at all.
+size_t ReceiveLength(int fd, uint8_t* buf, size_t cap, int timeoutMs) {
+  const ssize_t n = ReceiveMessage(fd, buf, cap, timeoutMs);
+  return n < 0 ? 0 : static_cast<size_t>(n);
 }
 
 // As ReceiveMessage with no time limit, but the next request of a busy client is taken
@@ -148,35 +155,27 @@ class Session {
   // listens at *path.
   DWORD Open(uint32_t* id, int* listener, std::string* path) {
     if (!peer_.Identify(service_)) return ERROR_ACCESS_DENIED;
-    uint8_t head[16];
-    if (ReceiveMessage(service_, head, sizeof head, kHandshakeMs) != static_cast<ssize_t>(sizeof head))
-      return ERROR_BAD_LENGTH;
-    pfwire::ConnectHeader cd = pfwire::DecodeConnectHeader(head);
-    if (std::memcmp(cd.magic, pfwire::kMagic, 4) != 0) return ERROR_INVALID_DATA;
+    uint8_t head[sizeof(pfwire::ConnectHeader)];
+    pfwire::ConnectHeader cd;
+    DWORD err = ParseConnectHeader(head, ReceiveLength(service_, head, sizeof head, kHandshakeMs), &cd);
+    if (err != ERROR_SUCCESS) return err;
     // Only the process at the other end may speak for itself.
     if (cd.processId != static_cast<uint32_t>(peer_.Pid())) return ERROR_ACCESS_DENIED;
-    if (cd.requestSize < pfwire::OpenRequestSize(0) || cd.requestSize > pfwire::OpenRequestSize(kMaxNameLength))
-      return ERROR_BAD_LENGTH;
-    std::vector<uint8_t> request(cd.requestSize);
-    if (ReceiveMessage(service_, request.data(), request.size(), kHandshakeMs) != static_cast<ssize_t>(request.size()))
-      return ERROR_BAD_LENGTH;
-    pfwire::OpenRequestHead oh = pfwire::DecodeOpenRequestHead(request.data());
-    if (pfwire::OpenRequestSize(oh.nameLength) != cd.requestSize) return ERROR_BAD_LENGTH;
-    std::u16string name(oh.nameLength, u'\0');
-    for (uint32_t i = 0; i <= oh.nameLength; ++i) {
-      char16_t c = static_cast<char16_t>(request[24 + 2 * i] | (request[25 + 2 * i] << 8));
-      if ((i == oh.nameLength) != (c == 0)) return ERROR_INVALID_NAME;  // one zero, at the end
-      if (i < oh.nameLength) name[i] = c;
-    }
+    if (!OpenRequestSizeAllowed(cd.requestSize)) return ERROR_BAD_LENGTH;
+    std::vector<uint8_t> bytes(cd.requestSize);
+    OpenRequest rq;
+    err = ParseOpenRequest(bytes.data(), ReceiveLength(service_, bytes.data(), bytes.size(), kHandshakeMs),
+                           cd.requestSize, &rq);
+    if (err != ERROR_SUCCESS) return err;
     if (!MayServe(peer_)) return ERROR_ACCESS_DENIED;
     // Reaching the client's event proves that its handles can be reached at all.
     Fd event;
-    DWORD err = peer_.TakeDescriptor(cd.event, &event.fd);
+    err = peer_.TakeDescriptor(cd.event, &event.fd);
     if (err != ERROR_SUCCESS) return err;
     if (!IsEventFd(event.fd)) return ERROR_INVALID_HANDLE;
-    sink_ = oh.hasSink != 0;
-    access_ = oh.params[0];
-    err = OpenTarget(name, oh.params);
+    sink_ = rq.hasSink;
+    access_ = rq.params[0];
+    err = OpenTarget(rq.name, rq.params);
     if (err != ERROR_SUCCESS) return err;
     return Listen(id, listener, path);
   }
@@ -300,11 +299,11 @@ class Session {
       spin = spin || i % 32 == 0;
       ssize_t n = ReceiveRequest(conn_, bytes, sizeof bytes, &spin);
       if (n <= 0) return;  // gone, or the service stops
-      if (n != 12) {
+      pfwire::Request rq;
+      if (ParseRequest(bytes, static_cast<size_t>(n), &rq) != ERROR_SUCCESS) {
         if (!SendAck(ERROR_BAD_LENGTH, 0, 0)) return;
         continue;
       }
-      pfwire::Request rq = pfwire::DecodeRequest(bytes);
       bool ok;
       switch (rq.op) {
         case pfwire::kClose: return;

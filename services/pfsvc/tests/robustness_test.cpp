@@ -21,14 +21,17 @@
 #include "nxtest/temp.h"
 #include "pfwire.h"
 #include "svcproc.h"
+#include "wire_builders.h"
 #include "vkrt.h"
 
 namespace {
 
 using nxtest::Pattern;
 using nxtest::WriteBytes;
-
-constexpr DWORD kAccess = GENERIC_READ | GENERIC_WRITE;
+using svctest::Header;
+using svctest::kAccess;
+using svctest::Request;
+using svctest::Rq;
 
 // A client that speaks the protocol by hand.
 class RawClient {
@@ -58,35 +61,6 @@ class RawClient {
   int fd_ = -1;
   bool connected_ = false;
 };
-
-std::string Header(uint32_t pid, uint32_t event, uint32_t size, const char* magic = "SSKV") {
-  pfwire::ConnectHeader cd{};
-  std::memcpy(cd.magic, magic, 4);
-  cd.processId = pid;
-  cd.event = event;
-  cd.requestSize = size;
-  uint8_t b[16];
-  pfwire::Encode(cd, b);
-  return std::string(reinterpret_cast<char*>(b), 16);
-}
-
-std::string Request(const std::string& name, uint32_t access = kAccess, uint32_t hasSink = 0) {
-  std::u16string w = nx::Utf8ToUtf16(name);
-  pfwire::OpenRequestHead head{{access, 3, 0, 4096}, hasSink, static_cast<uint32_t>(w.size())};
-  std::string bytes(pfwire::OpenRequestSize(static_cast<uint32_t>(w.size())), '\0');
-  pfwire::Encode(head, reinterpret_cast<uint8_t*>(bytes.data()));
-  for (size_t i = 0; i < w.size(); ++i) {
-    bytes[24 + 2 * i] = static_cast<char>(w[i] & 0xFF);
-    bytes[25 + 2 * i] = static_cast<char>(w[i] >> 8);
-  }
-  return bytes;
-}
-
-std::string Rq(uint32_t op, uint32_t a1, uint32_t a2) {
-  uint8_t b[12];
-  pfwire::Encode(pfwire::Request{op, a1, a2}, b);
-  return std::string(reinterpret_cast<char*>(b), 12);
-}
 
 uint32_t Status(const std::string& reply) {
   return reply.size() >= 4 ? pfwire::Get32(reinterpret_cast<const uint8_t*>(reply.data())) : 0xFFFFFFFFu;
@@ -171,6 +145,10 @@ TEST_F(RobustnessTest, MalformedOpenExchangesAreRefused) {
   noTerminator[noTerminator.size() - 2] = 'x';
   std::string wrongLength = good;
   wrongLength[20] = static_cast<char>(wrongLength[20] + 1);
+  // 2n + 26 of this length wraps round to 26, the size of a request with an empty name.
+  std::string wrapping = Request("");
+  pfwire::Put32(reinterpret_cast<uint8_t*>(wrapping.data()) + 20, 0x80000000u);
+  wrapping[24] = 'x';
   int regular = open(data_.c_str(), O_RDONLY | O_CLOEXEC);
   struct Case {
     const char* what;
@@ -185,6 +163,7 @@ TEST_F(RobustnessTest, MalformedOpenExchangesAreRefused) {
       {"request shorter than declared", Header(pid, EventValue(), size), good.substr(0, size - 4), ERROR_BAD_LENGTH},
       {"name length that disagrees", Header(pid, EventValue(), size), wrongLength, ERROR_BAD_LENGTH},
       {"name without its terminator", Header(pid, EventValue(), size), noTerminator, ERROR_INVALID_NAME},
+      {"name length that wraps the size", Header(pid, EventValue(), 26), wrapping, ERROR_BAD_LENGTH},
       {"event that is no handle", Header(pid, 99999, size), good, ERROR_INVALID_HANDLE},
       {"event that is a file", Header(pid, static_cast<uint32_t>(regular), size), good, ERROR_INVALID_HANDLE},
   };

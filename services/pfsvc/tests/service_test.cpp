@@ -8,8 +8,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -278,11 +280,18 @@ off_t FileLength(int fd) {
 bool MapsFileOf(pid_t pid, int fd) {
   struct stat st{};
   if (fstat(fd, &st) != 0) return false;
+  char path[32];
+  std::snprintf(path, sizeof path, "/proc/%d/maps", static_cast<int>(pid));
+  std::ifstream in(path);
   // Lines read "start-end perms offset dev inode path"; the inode is the fifth field.
-  std::ifstream in("/proc/" + std::to_string(pid) + "/maps");
-  const std::string maps{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  const std::string inode = " " + std::to_string(st.st_ino) + " ";
-  return maps.find(inode) != std::string::npos;
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::string range, perms, offset, device;
+    unsigned long long inode = 0;
+    if (fields >> range >> perms >> offset >> device >> inode && inode == st.st_ino) return true;
+  }
+  return false;
 }
 
 TEST_F(ServiceTest, AReadLengthensAShortBlockOnlyByWhatArrived) {

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "nxtest/process.h"
+#include "nxtest/seeds.h"
 #include "nxtest/temp.h"
 
 #include "nxpal/registry.h"
@@ -115,6 +116,7 @@ TEST_P(Nxreg, AddQueryExportDeleteImportRoundTrip) {
   const std::string file = dir_ + "/test.reg";
   ExpectOk(Run({"export", key, file}));
   const std::string text = Slurp(file);
+  nxtest::SaveSeed(std::string("export-") + GetParam() + ".reg", text);
   EXPECT_EQ(text.rfind("Windows Registry Editor Version 5.00\n\n[" + full + "]\n", 0), 0u) << text;
   for (const std::string& line : std::vector<std::string>{
            "\"Text\"=\"say \\\"hi\\\" C:\\\\dir\\\\ Привет\"\n", "@=\"/usr/lib/libdemo.so\"\n",
@@ -162,6 +164,7 @@ TEST_P(Nxreg, ExportKeepsUnusualDataExactly) {
   const std::string file = dir_ + "/odd.reg";
   ExpectOk(Run({"export", std::string(GetParam()) + "\\Odd", file}));
   const std::string text = Slurp(file);
+  nxtest::SaveSeed(std::string("odd-") + GetParam() + ".reg", text);
   EXPECT_NE(text.find("\"Bare\"=hex(1):"), std::string::npos) << text;
   EXPECT_NE(text.find("\"Short\"=hex(4):01,02\n"), std::string::npos) << text;
   EXPECT_NE(text.find("\"Empty\"=hex:\n"), std::string::npos) << text;
@@ -199,6 +202,7 @@ TEST_P(Nxreg, ImportAppliesDeletionsAndRejectsMalformedFiles) {
     std::ofstream f(dir_ + "/u16.reg", std::ios::binary);
     f << "\xFF\xFE" << Utf16Bytes(reg);
   }
+  nxtest::SaveSeed(std::string("utf16-") + GetParam() + ".reg", Slurp(dir_ + "/u16.reg"));
   ExpectOk(Run({"import", dir_ + "/u16.reg"}));
   DWORD type = 0;
   std::string data;
@@ -212,6 +216,7 @@ TEST_P(Nxreg, ImportAppliesDeletionsAndRejectsMalformedFiles) {
   // A bad line anywhere: nothing from the file is applied, and the line is named.
   std::ofstream(dir_ + "/bad.reg") << "Windows Registry Editor Version 5.00\n\n[" << root
                                    << "\\App\\New]\n\"a\"=dword:1\n\"b\"=hex:1,zz\n";
+  nxtest::SaveSeed(std::string("bad-") + GetParam() + ".reg", Slurp(dir_ + "/bad.reg"));
   Result bad = Run({"import", dir_ + "/bad.reg"});
   ExpectFailure(bad);
   EXPECT_NE(bad.err.find("bad.reg:5:"), std::string::npos) << bad.err;

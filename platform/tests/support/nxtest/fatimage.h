@@ -38,11 +38,11 @@ inline std::string Quote(const std::string& s) {
 }
 
 // A new FAT image of sizeKiB kibibytes: fatBits 12 or 16, label, serial number (hex
-// text such as "1234ABCD") and sectors per cluster.
+// text such as "1234ABCD"), sectors per cluster and further mkfs.fat options.
 inline void MakeFatImage(const std::string& path, int sizeKiB, int fatBits, const std::string& label,
-                         const std::string& serial, int sectorsPerCluster = 1) {
+                         const std::string& serial, int sectorsPerCluster = 1, const std::string& options = "") {
   std::string cmd = "mkfs.fat -C -F " + std::to_string(fatBits) + " -S 512 -s " + std::to_string(sectorsPerCluster) +
-                    " -n " + Quote(label) + " -i " + serial + " " + Quote(path) + " " + std::to_string(sizeKiB) +
+                    " " + options + " -n " + Quote(label) + " -i " + serial + " " + Quote(path) + " " + std::to_string(sizeKiB) +
                     " >/dev/null 2>&1";
   if (Run(cmd) != 0) throw std::runtime_error("mkfs.fat failed: " + cmd);
 }
