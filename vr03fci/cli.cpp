@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -218,8 +219,12 @@ std::string ProgressLine(const ConsoleOwner::Snapshot& s, DWORD capacity, bool t
   if (tested && done > steps) done = steps;  // the writing steps come after the test
   const double fraction = steps > 0 ? static_cast<double>(done) / steps : 0.0;
   constexpr int kWidth = 30;
-  const int filled = static_cast<int>(fraction * kWidth);
-  std::string line = "[" + std::string(filled, '#') + std::string(kWidth - filled, '.') + "]";
+  const int filled = std::clamp(static_cast<int>(fraction * kWidth), 0, kWidth);
+  std::string line;
+  line.push_back('[');
+  line.append(static_cast<size_t>(filled), '#');
+  line.append(static_cast<size_t>(kWidth - filled), '.');
+  line.push_back(']');
   char buf[128];
   std::snprintf(buf, sizeof buf, " %3d%%", static_cast<int>(fraction * 100));
   line += buf;

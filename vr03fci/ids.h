@@ -50,6 +50,7 @@ inline constexpr UINT IDS_REFUSED_DATA_AREA = 146;
 inline constexpr UINT IDS_REFUSED_ROOT_DIR = 147;
 inline constexpr UINT IDS_REFUSED_FAT_TYPE = 148;
 inline constexpr UINT IDS_REFUSED_TOO_SMALL = 149;
+inline constexpr UINT IDS_REFUSED_RESERVED = 150;
 
 // Option bits of InitParameters::options.
 inline constexpr WORD OPT_CHECK = 0x1;

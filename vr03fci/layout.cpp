@@ -60,6 +60,7 @@ UINT RefusalText(Refusal r) {
     case Refusal::RootDir: return IDS_REFUSED_ROOT_DIR;
     case Refusal::FatType: return IDS_REFUSED_FAT_TYPE;
     case Refusal::TooSmall: return IDS_REFUSED_TOO_SMALL;
+    case Refusal::Reserved: return IDS_REFUSED_RESERVED;
   }
   return IDS_FAILED;
 }
@@ -69,7 +70,10 @@ Refusal CheckBootRecord(const BootRecord& b) {
   if (b.numFATs != 2) return Refusal::FatCount;
   if (b.fatSz16 == 0) return Refusal::Fat32;
   if (b.secPerClus == 0 || (b.secPerClus & (b.secPerClus - 1)) != 0) return Refusal::ClusterSize;
-  if (b.rootEntCnt == 0) return Refusal::RootDir;
+  if (b.rsvdSecCnt == 0) return Refusal::Reserved;
+  // The data area starts at a sector: a root directory ending inside one would put the
+  // file header where no FAT driver looks for cluster 2.
+  if (b.rootEntCnt == 0 || (b.rootEntCnt * 32u) % kSectorSize != 0) return Refusal::RootDir;
   return Refusal::None;
 }
 

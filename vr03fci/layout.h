@@ -79,7 +79,8 @@ enum class Refusal {
   Capacity,  // 4 GiB or more
   FatSize,  // the FAT cannot hold entries up to the last cluster
   DataArea,  // the data area would run past the end of the volume
-  RootDir,  // a root directory of 0 entries
+  RootDir,  // a root directory of 0 entries, or not of whole sectors
+  Reserved,  // no reserved sector: the first FAT would overwrite the boot record
   FatType,  // "FAT12" in the boot record disagrees with the number of clusters
   TooSmall,  // the data area cannot hold the file header
 };

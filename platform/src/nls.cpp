@@ -133,7 +133,7 @@ int GetNumberFormatW(LCID, DWORD flags, LPCWSTR value, const NUMBERFMTW* format,
     negative = false;  // no "-0"
 
   u16 body = GroupInteger(intDigits, groups, format->lpThousandSep);
-  if (body.empty() && (format->LeadingZero || keep == 0)) body = u"0";
+  if (body.empty() && (format->LeadingZero || keep == 0)) body.assign(1, u'0');
   if (keep > 0) body += format->lpDecimalSep + fracDigits;
   if (negative) {
     switch (format->NegativeOrder) {

@@ -107,6 +107,8 @@ TEST(CardLayout, RefusesBootRecordsThisLayoutCannotServe) {
       {"3 sectors per cluster", [](auto& s) { s[13] = 3; }, 0, Refusal::ClusterSize},
       {"4 GiB", [](auto&) {}, 0x100000000ull, Refusal::Capacity},
       {"no root entries", [](auto& s) { s[17] = s[18] = 0; }, 0, Refusal::RootDir},
+      {"root directory ending inside a sector", [](auto& s) { s[17] = 0x01; }, 0, Refusal::RootDir},
+      {"no reserved sector", [](auto& s) { s[14] = 0; }, 0, Refusal::Reserved},
       {"capacity beyond the volume", [](auto&) {}, 10001ull * 2048, Refusal::DataArea},
       {"capacity not whole clusters", [](auto&) {}, 10000ull * 2048 - 512, Refusal::DataArea},
       {"FAT of 10 sectors", [](auto& s) { s[22] = 10; }, 0, Refusal::FatSize},
