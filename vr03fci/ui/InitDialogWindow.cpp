@@ -1,0 +1,296 @@
+// Dialog 101 over Qt Widgets, and the program's windowed run.
+#include "InitDialogWindow.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QIcon>
+#include <QImage>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+
+#include "ids.h"
+#include "nxrtl/nxrtl.h"
+
+namespace fci {
+namespace {
+
+QString Q(const std::u16string& s) { return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size())); }
+
+// Dialog units of a font as Windows computes them: a horizontal unit is a quarter of the
+// average character width, a vertical one an eighth of the character height.
+class DialogUnits {
+ public:
+  explicit DialogUnits(const QFont& font) {
+    QFontMetrics fm(font);
+    baseX_ = (fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 26 + 1) / 2;
+    baseY_ = fm.height();
+  }
+  QRect Rect(int x, int y, int w, int h) const { return QRect(X(x), Y(y), X(w), Y(h)); }
+  int X(int units) const { return (units * baseX_ + 2) / 4; }
+  int Y(int units) const { return (units * baseY_ + 4) / 8; }
+
+ private:
+  int baseX_, baseY_;
+};
+
+// Icon 102 of the program from its resources, at both of its sizes.
+QIcon ProgramIcon() {
+  QIcon icon;
+  for (int size : {16, 32}) {
+    HANDLE h = LoadImageW(NxThisModule(), MAKEINTRESOURCEW(IDI_PROGRAM), IMAGE_ICON, size, size, LR_SHARED);
+    int w = 0, hgt = 0;
+    if (!h || !NxGetIconPixels(static_cast<HICON>(h), &w, &hgt, nullptr, 0)) continue;
+    QImage image(w, hgt, QImage::Format_ARGB32_Premultiplied);
+    if (NxGetIconPixels(static_cast<HICON>(h), &w, &hgt, reinterpret_cast<DWORD*>(image.bits()),
+                        static_cast<DWORD>(w * hgt)))
+      icon.addPixmap(QPixmap::fromImage(image));
+  }
+  return icon;
+}
+
+// The platform's message boxes as Qt message boxes owned by the dialog.
+int QtMessageBox(void*, HWND owner, LPCWSTR text, LPCWSTR caption, UINT style) {
+  int ids[3] = {0, 0, 0}, defaultId = 0;
+  const int count = NxMessageBoxButtons(style, ids, &defaultId);
+  QMessageBox box(reinterpret_cast<QWidget*>(owner));
+  box.setWindowTitle(QString::fromUtf16(caption));
+  box.setText(QString::fromUtf16(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+  switch (style & MB_ICONMASK) {
+    case MB_ICONHAND: box.setIcon(QMessageBox::Critical); break;
+    case MB_ICONQUESTION: box.setIcon(QMessageBox::Question); break;
+    case MB_ICONEXCLAMATION: box.setIcon(QMessageBox::Warning); break;
+    case MB_ICONASTERISK: box.setIcon(QMessageBox::Information); break;
+    default: break;
+  }
+  std::map<QAbstractButton*, int> byButton;
+  for (int i = 0; i < count; ++i) {
+    QMessageBox::StandardButton b = QMessageBox::Ok;
+    switch (ids[i]) {
+      case IDYES: b = QMessageBox::Yes; break;
+      case IDNO: b = QMessageBox::No; break;
+      case IDCANCEL: b = QMessageBox::Cancel; break;
+      case IDABORT: b = QMessageBox::Abort; break;
+      case IDRETRY: b = QMessageBox::Retry; break;
+      case IDIGNORE: b = QMessageBox::Ignore; break;
+      default: b = QMessageBox::Ok; break;
+    }
+    QAbstractButton* button = box.addButton(b);
+    byButton[button] = ids[i];
+    if (ids[i] == defaultId) box.setDefaultButton(static_cast<QPushButton*>(button));
+  }
+  box.exec();
+  auto it = byButton.find(box.clickedButton());
+  return it != byButton.end() ? it->second : defaultId;
+}
+
+}  // namespace
+
+InitDialogWindow::InitDialogWindow(InitDialog* logic, QWidget* parent) : QDialog(parent), logic_(logic) {
+  setWindowTitle(QStringLiteral("Инициализатор карт памяти VR-03"));
+  // Modal frame with caption, system menu and the help button; a window of its own in
+  // the task bar.
+  setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                 Qt::WindowContextHelpButtonHint);
+  setWindowIcon(ProgramIcon());
+  setFont(QApplication::font());  // the desktop's font stands for "MS Shell Dlg" 8 pt
+  const DialogUnits du(font());
+  setFixedSize(du.X(215), du.Y(179));
+
+  auto group = [&](const char* text, int x, int y, int w, int h) {
+    auto* g = new QGroupBox(QString::fromUtf8(text), this);
+    g->setGeometry(du.Rect(x, y, w, h));
+    g->setAccessibleName(g->title());
+  };
+  QLabel* lastLabel = nullptr;
+  auto label = [&](int id, const char* text, int x, int y, int w, int h, bool right = false) {
+    auto* l = new QLabel(QString::fromUtf8(text), this);
+    l->setGeometry(du.Rect(x, y, w, h));
+    if (right) l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    if (id) {
+      l->setObjectName(QString::number(id));
+      controls_[id] = l;
+      // A value's accessible name is the caption of the label before it.
+      if (lastLabel) l->setAccessibleName(lastLabel->text().trimmed().remove(QLatin1Char(':')));
+    } else {
+      l->setAccessibleName(l->text().trimmed());
+      lastLabel = l;
+    }
+    return l;
+  };
+  group("Диск", 7, 7, 133, 65);
+  group("Параметры", 7, 79, 201, 27);
+  group("Состояние", 7, 113, 201, 59);
+
+  label(0, "Имя:  ", 14, 20, 22, 8);
+  drives_ = new QComboBox(this);
+  drives_->setObjectName(QStringLiteral("1001"));
+  drives_->setAccessibleName(QStringLiteral("Имя"));
+  const QRect comboRect = du.Rect(42, 18, 50, 67);  // the height is the open list's
+  drives_->setGeometry(comboRect.x(), comboRect.y(), comboRect.width(), drives_->sizeHint().height());
+  drives_->setMaxVisibleItems(std::max(1, (comboRect.height() - drives_->sizeHint().height()) /
+                                              std::max(1, QFontMetrics(font()).height())));
+  controls_[IDC_DRIVES] = drives_;
+  label(0, "Размер кластера:  ", 14, 34, 72, 8);
+  label(IDC_CLUSTER, "32 768 Б", 85, 34, 48, 8, true);
+  label(0, "Полный размер:  ", 14, 46, 60, 8);
+  label(IDC_TOTAL, "1 048 576 кБ  ", 85, 46, 48, 8, true);
+  label(0, "Свободно:  ", 14, 58, 41, 8);
+  label(IDC_FREE, "1 000 000 кБ  ", 85, 58, 48, 8, true);
+
+  check_ = new QCheckBox(QStringLiteral("Проверка"), this);
+  check_->setGeometry(du.Rect(14, 90, 59, 10));
+  strict_ = new QCheckBox(QStringLiteral("Строгая проверка"), this);
+  strict_->setGeometry(du.Rect(86, 90, 77, 10));
+  auto* close = new QPushButton(QStringLiteral("Закрыть"), this);
+  close->setGeometry(du.Rect(147, 7, 61, 14));
+  start_ = new QPushButton(QStringLiteral("Инициализация"), this);
+  start_->setGeometry(du.Rect(147, 28, 61, 14));
+  start_->setCheckable(true);
+  start_->setEnabled(false);
+  for (auto [id, w] : {std::pair<int, QAbstractButton*>{IDC_CHECK, check_}, {IDC_STRICT, strict_},
+                       {IDC_CLOSE, close}, {IDC_START, start_}}) {
+    w->setObjectName(QString::number(id));
+    w->setAccessibleName(w->text());
+    controls_[id] = w;
+    if (auto* b = qobject_cast<QPushButton*>(w)) b->setAutoDefault(false);
+  }
+
+  progress_ = new QProgressBar(this);
+  progress_->setObjectName(QStringLiteral("1004"));
+  progress_->setAccessibleName(QStringLiteral("Состояние"));
+  progress_->setGeometry(du.Rect(14, 136, 187, 8));
+  progress_->setTextVisible(false);
+  controls_[IDC_PROGRESS] = progress_;
+  label(0, "Время выполнения:  ", 14, 148, 72, 8);
+  label(IDC_ELAPSED, "00 мин 00 с  ", 86, 148, 44, 8);
+  label(0, "Осталось времени:  ", 14, 160, 71, 8);
+  label(IDC_REMAINING, "00 мин 00 с  ", 86, 160, 44, 8);
+  lastLabel = nullptr;
+  label(IDC_STATUS, "?", 14, 124, 187, 8)->setAccessibleName(QStringLiteral("Состояние"));
+
+  connect(drives_, &QComboBox::activated, this, [this](int) { logic_->OnSelEndOk(); });
+  connect(check_, &QCheckBox::clicked, this, [this](bool on) { logic_->OnCheckClicked(on); });
+  connect(strict_, &QCheckBox::clicked, this, [this](bool on) { logic_->OnStrictClicked(on); });
+  connect(close, &QPushButton::clicked, this, [this] { logic_->OnCloseClicked(); });
+  connect(start_, &QPushButton::clicked, this, [this](bool pressed) { logic_->OnStartClicked(pressed); });
+
+  logic_->Attach(this);
+  timer_ = new QTimer(this);
+  timer_->setInterval(500);
+  connect(timer_, &QTimer::timeout, this, [this] { logic_->OnTimer(); });
+  timer_->start();
+}
+
+InitDialogWindow::~InitDialogWindow() {
+  timer_->stop();
+  logic_->Detach();
+}
+
+QWidget* InitDialogWindow::Control(int id) const {
+  auto it = controls_.find(id);
+  return it == controls_.end() ? nullptr : it->second;
+}
+
+int InitDialogWindow::FindItem(WCHAR letter) { return drives_->findText(Q(std::u16string(1, letter)), Qt::MatchExactly); }
+
+int InitDialogWindow::AddItem(WCHAR letter) {
+  // A sorted list: the new letter goes before the first greater one.
+  int index = 0;
+  while (index < drives_->count() && drives_->itemText(index).at(0).unicode() < letter) ++index;
+  drives_->insertItem(index, Q(std::u16string(1, letter)));
+  return index;
+}
+
+void InitDialogWindow::DeleteItem(int index) { drives_->removeItem(index); }
+int InitDialogWindow::CurSel() { return drives_->currentIndex(); }
+void InitDialogWindow::SetCurSel(int index) { drives_->setCurrentIndex(index); }
+WCHAR InitDialogWindow::ItemLetter(int index) { return drives_->itemText(index).at(0).unicode(); }
+bool InitDialogWindow::IsDroppedDown() { return drives_->view() && drives_->view()->isVisible(); }
+
+void InitDialogWindow::SetText(int controlId, const std::u16string& text) {
+  if (auto* l = qobject_cast<QLabel*>(Control(controlId))) l->setText(Q(text));
+}
+
+void InitDialogWindow::Enable(int controlId, bool enabled) {
+  if (QWidget* w = Control(controlId)) w->setEnabled(enabled);
+}
+
+void InitDialogWindow::Check(int controlId, bool checked) {
+  if (auto* b = qobject_cast<QAbstractButton*>(Control(controlId))) b->setChecked(checked);
+}
+
+void InitDialogWindow::SetProgressRange(int max) { progress_->setRange(0, max); }
+
+void InitDialogWindow::SetProgressPos(int pos) {
+  // Positions past the range end stand at the end, as a Windows progress bar does.
+  progress_->setValue(std::clamp(pos, progress_->minimum(), progress_->maximum()));
+}
+
+void InitDialogWindow::Beep(DWORD, DWORD) { QApplication::beep(); }
+
+int InitDialogWindow::AskUser(UINT captionId, UINT textId, UINT style) {
+  const std::u16string caption = LoadText(captionId, 256), text = LoadText(textId, 256);
+  return MessageBoxW(Window(), text.c_str(), caption.c_str(), style);
+}
+
+void InitDialogWindow::ReportStartError(HRESULT hr) {
+  nxErrMsgW(Window(), NxThisModule(), IDS_START_OPERATION, 0, hr, MB_ICONHAND);
+}
+
+void InitDialogWindow::EndDialog(int result) {
+  ending_ = true;
+  timer_->stop();
+  done(result);
+}
+
+HWND InitDialogWindow::Window() { return reinterpret_cast<HWND>(static_cast<QWidget*>(this)); }
+
+void InitDialogWindow::Post(std::function<void()> update) {
+  QMetaObject::invokeMethod(this, std::move(update), Qt::QueuedConnection);
+}
+
+void InitDialogWindow::closeEvent(QCloseEvent* event) {
+  if (ending_) {
+    QDialog::closeEvent(event);
+    return;
+  }
+  event->ignore();
+  logic_->OnCloseRequested();
+}
+
+void InitDialogWindow::reject() {
+  if (ending_) QDialog::reject();
+}
+
+void InitDialogWindow::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter || event->key() == Qt::Key_Escape) {
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+int RunDialog(int argc, char** argv) {
+  QApplication app(argc, argv);
+  SetErrorMode(SEM_FAILCRITICALERRORS);  // probing readers without media raises nothing
+  NxSetMessageBoxHook(&QtMessageBox, nullptr);
+  {
+    InitDialog logic;  // reads the registry; writes it back at the end of this scope
+    InitDialogWindow window(&logic);
+    window.exec();
+  }
+  NxSetMessageBoxHook(nullptr, nullptr);
+  return 0;
+}
+
+}  // namespace fci
