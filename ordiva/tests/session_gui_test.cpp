@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QLabel>
 #include <QEventLoop>
 #include <QTimer>
 #include <QLineEdit>
@@ -310,6 +311,163 @@ TEST_F(SessionGui, ACardThatCannotBeWrittenKeepsTheSessionOpen) {
   // The acquisition goes on.
   const auto steps = f->Worker()->Steps();
   EXPECT_TRUE(WaitFor([&] { return f->Worker()->Steps() > steps + 50; }));
+}
+
+
+// The command log's lines as (seconds, name).
+std::vector<std::pair<double, std::string>> TimedCommands(const std::string& path) {
+  std::vector<std::pair<double, std::string>> lines;
+  std::ifstream in(path);
+  std::string line;
+  while (std::getline(in, line)) {
+    const size_t space = line.find(' ');
+    const std::string what = line.substr(space + 1);
+    lines.emplace_back(std::stod(line.substr(0, space)), what.size() > 12 && what[2] == ' ' ? what.substr(12) : what);
+  }
+  return lines;
+}
+
+TEST_F(SessionGui, ButtonsFollowTheEnablingTableAndTheBatteryWarningBlinks) {
+  StartSim({"--battery", "1290", "--drain", "0"});
+  Program program(env_);
+  ASSERT_TRUE(program.Start());
+  ordiva::TForm1* f = program.Form1();
+  auto on = [&](const char* name) { return f->Button(name)->isEnabled(); };
+  auto click = [&](const char* name) { QTest::mouseClick(f->Button(name), Qt::LeftButton); };
+  EXPECT_FALSE(on("Button4"));
+  EXPECT_TRUE(on("Button3"));
+  EXPECT_FALSE(on("Button10"));
+  EXPECT_TRUE(on("Button9"));
+  ASSERT_TRUE(WaitFor([&] { return f->Worker()->Steps() > 200; }));
+
+  // Short sweeps (8 pixels a sample), so that "Стоп" takes effect soon.
+  for (int i = 0; i < 4; ++i) click("Button5");
+  EXPECT_EQ(f->speed, 0.125);
+  for (int i = 0; i < 4; ++i) click("Button2");
+  EXPECT_EQ(f->speed, 2.0);
+  for (int i = 0; i < 4; ++i) click("Button5");
+  click("Button3");  // "Стоп"
+  EXPECT_TRUE(on("Button4"));
+  EXPECT_FALSE(on("Button3"));
+  EXPECT_FALSE(on("Button9"));
+  EXPECT_FALSE(on("Button10")) << "unchanged";
+  EXPECT_FALSE(program.Form2()->Edit("Edit12")->text().isEmpty()) << "statistics rows filled";
+  ASSERT_TRUE(WaitFor([&] { return f->Worker()->Suspended(); })) << "suspended at the sweep end";
+  EXPECT_FALSE(f->StopAtSweepEnd);
+
+  click("Button4");  // "Пуск"
+  EXPECT_FALSE(on("Button4"));
+  EXPECT_TRUE(on("Button3"));
+  EXPECT_TRUE(on("Button9"));
+  EXPECT_FALSE(f->Worker()->Suspended());
+
+  click("Button9");  // "ОстановФП": at once
+  EXPECT_TRUE(f->Worker()->Suspended());
+  EXPECT_TRUE(on("Button10"));
+  EXPECT_FALSE(on("Button3"));
+  const auto steps = f->Worker()->Steps();
+  WaitFor([] { return false; }, 300);
+  EXPECT_LE(f->Worker()->Steps(), steps + 1);
+  click("Button10");  // "ПускФП"
+  EXPECT_FALSE(on("Button10"));
+  EXPECT_TRUE(on("Button9"));
+  EXPECT_TRUE(on("Button3"));
+  ASSERT_TRUE(WaitFor([&] { return f->Worker()->Steps() > steps + 100; }));
+
+  // A supply of 1290 mV: the warning line blinks with the check's ticks.
+  ASSERT_TRUE(WaitFor([&] { return f->WarningLine()->text() == "Напряжение питания на пределе"; }));
+  const bool first = f->WarningLine()->isVisible();
+  ASSERT_TRUE(WaitFor([&] { return f->WarningLine()->isVisible() != first; }, 3000));
+
+  // Closing the window without a record: the warning, then the release.
+  f->close();
+  EXPECT_TRUE(boxes_.Any(u"Программа закрывается без сохранения введенных данных "));
+  EXPECT_EQ(ended_, 1);
+  const auto names = Commands();
+  EXPECT_NE(std::find(names.begin(), names.end(), "ReleaseRecorder"), names.end());
+}
+
+TEST_F(SessionGui, AnOldRecorderGetsOneGainCodeAndAZeroStepEndsTheProgram) {
+  StartSim({"--version", "8"});
+  Program program(env_);
+  ASSERT_TRUE(program.Start());
+  ordiva::TForm1* f = program.Form1();
+  EXPECT_EQ(f->findChild<QSpinBox*>("SpinEdit2")->value(), 728);
+  f->findChild<QSpinBox*>("SpinEdit3")->setValue(1000);  // 1000 div 169 = 5 for all
+  QTest::mouseClick(f->Button("Button8"), Qt::LeftButton);
+  std::ifstream in(log_);
+  std::string line, gains;
+  while (std::getline(in, line))
+    if (line.find("SetGainCodes") != std::string::npos) gains = line.substr(line.find(' ') + 1);
+  EXPECT_EQ(gains, "13 05 05 05 SetGainCodes");
+  EXPECT_EQ(ended_, 0);
+
+  // "Записать" with no statistics yet takes half swings of 0 as gain steps.
+  QTest::mouseClick(f->Button("Button13"), Qt::LeftButton);
+  auto* write = program.Form2()->findChild<QPushButton*>("BitBtn1");
+  ASSERT_TRUE(write->isEnabled());
+  QTest::mouseClick(write, Qt::LeftButton);
+  EXPECT_EQ(f->recorder.config.gainStep[0].Get(), 0);
+  QTest::mouseClick(f->Button("Button8"), Qt::LeftButton);
+  EXPECT_TRUE(boxes_.Any(u"Необходимо произвести калибровку!"));
+  EXPECT_EQ(ended_, 1);
+}
+
+TEST_F(SessionGui, TheRecorderSeesEachSequenceWithItsWaits) {
+  StartSim();
+  const std::string folder = files_.Path() + "/card";
+  std::filesystem::create_directories(folder);
+  nxtest::WriteBytes(folder + "/VKFRCG.BIN", nxtest::Pattern(4096, 9));
+  setenv("NX_DRIVES", ("E=" + folder).c_str(), 1);
+  env_.sleep = ::Sleep;
+  env_.io.sleep = ::Sleep;
+  env_.animationStepMs = 0;
+  env_.zeroFixMs = 1000;
+  Program program(env_);
+  ASSERT_TRUE(program.Start());
+  ordiva::TForm1* f = program.Form1();
+  ASSERT_TRUE(WaitFor([&] { return TimedCommands(log_).size() >= 7; }));  // the zero fix is done
+  QTest::mouseClick(f->Button("Button8"), Qt::LeftButton);
+  QTest::mouseClick(f->Button("Button13"), Qt::LeftButton);
+  QTest::mouseClick(program.Form2()->findChild<QPushButton*>("Button2"), Qt::LeftButton);
+  f->Edit("MaskEditFamilia")->setText("Сидоров");
+  f->Edit("MaskEdit1")->setText("Олег");
+  f->Edit("MaskEdit2")->setText("Ильич");
+  f->Edit("MaskEdit7")->setText("7");
+  QTest::mouseClick(f->Button("Button1"), Qt::LeftButton);
+  ASSERT_EQ(ended_, 1);
+  sim_->Stop();
+
+  const auto log = TimedCommands(log_);
+  std::vector<std::string> names;
+  for (const auto& [at, name] : log) names.push_back(name);
+  const std::vector<std::string> want = {
+      "connect",
+      // start-up, then the channel zero fix
+      "StopStream", "ReadConfig", "StartStream", "StopStream", "SetZeroOffsets", "StartStream",
+      // gains
+      "StopStream", "SetGainCodes", "WriteConfig", "block 64", "StartStream",
+      // mode
+      "StopStream", "RereadConfig", "EnterSetupMode", "StartStream",
+      // set-up
+      "StopStream", "ReadConfig", "WriteConfig", "block 64", "StartStream",
+      // finish
+      "StopStream", "ReleaseRecorder", "disconnect"};
+  ASSERT_EQ(names, want);
+  auto gap = [&](size_t from) { return log[from + 1].first - log[from].first; };
+  // Waits that no link read stretches, within 20 ms: after the send, plus the handler's.
+  EXPECT_NEAR(gap(2), 1.0 + 0.1, 0.02) << "ReadConfig, sleep, StartStream";
+  // The drain after 0C ends with a read that waits out the link's 100 ms time limit.
+  EXPECT_GE(gap(4), 0.1 + 0.1 + 0.1 - 0.02) << "StopStream, drain, sleep, SetZeroOffsets";
+  EXPECT_NEAR(gap(5), 0.1 + 0.1, 0.02) << "SetZeroOffsets, sleep, StartStream";
+  EXPECT_NEAR(gap(8), 1.0 + 0.1, 0.02) << "SetGainCodes, sleep, WriteConfig";
+  EXPECT_NEAR(gap(9), 0.5, 0.02) << "WriteConfig, its block";
+  EXPECT_NEAR(gap(10), 0.5 + 0.1, 0.02) << "block, sleep, StartStream";
+  EXPECT_NEAR(gap(13), 0.1, 0.02) << "RereadConfig, EnterSetupMode";
+  EXPECT_NEAR(gap(14), 0.0, 0.02) << "EnterSetupMode, StartStream";
+  EXPECT_NEAR(gap(17), 1.0 + 1.0, 0.02) << "ReadConfig, sleep, WriteConfig";
+  EXPECT_NEAR(gap(19), 0.5 + 0.1, 0.02) << "block, hide, sleep, StartStream";
+  EXPECT_GE(gap(21), 1.0) << "StopStream, a second, ReleaseRecorder";
 }
 
 }  // namespace

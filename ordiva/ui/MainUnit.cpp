@@ -392,7 +392,7 @@ bool TForm1::FormCreate() {
   form3_->move(x() + (width() - side) / 2, y() + (height() - side) / 2);
   form3_->show();
   const QSize screen = QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->size() : QSize(1920, 1080);
-  form3_->PlayConnectionAnimation(screen.width(), screen.height(), env_.sleep);
+  form3_->PlayConnectionAnimation(screen.width(), screen.height(), env_.sleep, env_.animationStepMs);
 
   ReadGreeting();
   recorder.StopStream();

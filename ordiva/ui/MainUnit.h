@@ -41,6 +41,8 @@ struct Environment {
   RecorderIo io;
   // Fixed waits of the forms (animation, the sleeps between commands).
   std::function<void(DWORD)> sleep = ::Sleep;
+  // Pause between two arcs of the connection animation (10 s in all at 100 ms).
+  DWORD animationStepMs = 100;
   // Intervals of the timers in milliseconds (10 s supply check, 2 s splash, 1 s zero fix).
   int supplyCheckMs = 10000, splashMs = 2000, zeroFixMs = 1000;
   // The current date and time.

@@ -88,7 +88,8 @@ void TForm3::closeEvent(QCloseEvent* e) {
   if (onClose_) onClose_();
 }
 
-void TForm3::PlayConnectionAnimation(int screenWidth, int screenHeight, const std::function<void(DWORD)>& sleep) {
+void TForm3::PlayConnectionAnimation(int screenWidth, int screenHeight, const std::function<void(DWORD)>& sleep,
+                                     DWORD stepMs) {
   const QPointF centre(screenWidth / 2 - 320, screenHeight / 2);
   for (int k = 1; k <= 100; ++k) {
     const int r = 5 * k;
@@ -103,7 +104,7 @@ void TForm3::PlayConnectionAnimation(int screenWidth, int screenHeight, const st
                 static_cast<int>((360 - 2 * half) * 16));
     }
     repaint();
-    sleep(100);
+    sleep(stepMs);
   }
 }
 

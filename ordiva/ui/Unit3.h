@@ -16,8 +16,9 @@ class TForm3 : public QWidget {
  public:
   explicit TForm3(std::function<void()> onClose);
   // 100 green arcs of radius 5 ... 500 around (screen width / 2 - 320, screen height / 2),
-  // each open on the right, the window updated after each and sleep(100) between them.
-  void PlayConnectionAnimation(int screenWidth, int screenHeight, const std::function<void(DWORD)>& sleep);
+  // each open on the right, the window updated after each and sleep(stepMs) between them.
+  void PlayConnectionAnimation(int screenWidth, int screenHeight, const std::function<void(DWORD)>& sleep,
+                               DWORD stepMs = 100);
   const QImage& Canvas() const { return canvas_; }
 
  protected:
