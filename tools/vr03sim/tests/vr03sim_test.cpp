@@ -276,8 +276,10 @@ TEST_F(Vr03sim, TheCommandUnitDrivesTheRecorderAndTheBlockSurvivesARestart) {
   ASSERT_EQ(names, want);
   EXPECT_EQ(log[8].second, "13 07 06 05 SetGainCodes");
   const double blockWait = log[11].first - log[10].first;
-  // Times are of arrival, so each end may be late by the link's delivery; 20 ms either way.
-  EXPECT_NEAR(blockWait, 0.5, 0.02);
+  // Times are of arrival, so each end may be late by the link's delivery (20 ms); a
+  // loaded machine only stretches the wait.
+  EXPECT_GE(blockWait, 0.48);
+  EXPECT_LE(blockWait, 0.75);
   EXPECT_GE(log[3].first - log[2].first, 0.98) << "ReadConfig waits 1000 ms before its read";
 
   sim = Start();
