@@ -278,6 +278,16 @@ TEST_F(SessionGui, NoGreetingEndsWithTheMessage) {
   EXPECT_TRUE(WaitFor([&] { return program.Form1()->Worker()->isFinished(); }));
 }
 
+TEST_F(SessionGui, ALinkThatCannotBeMadeEndsWithTheMessage) {
+  // Nobody serves the chosen recorder's address.
+  Program program(env_);
+  ASSERT_TRUE(program.Start());
+  EXPECT_TRUE(program.Form1()->FatalLink);
+  ASSERT_TRUE(WaitFor([&] { return ended_ > 0; }));
+  EXPECT_TRUE(boxes_.Any(u"Возможно Вы указали не тот номер аппарата"));
+  EXPECT_TRUE(WaitFor([&] { return program.Form1()->Worker()->isFinished(); }));
+}
+
 TEST_F(SessionGui, ACardThatCannotBeWrittenKeepsTheSessionOpen) {
   StartSim();
   // A session file that ends before the patient block's place: writing it would grow it.
