@@ -1,19 +1,21 @@
-// Critical sections, sleeps, events and clocks.
+// Critical sections, sleeps, events, clocks, and the waits and closing of kernel handles.
 #include <errno.h>
+#include <poll.h>
 #include <sys/eventfd.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <new>
 #include <thread>
 
-#include "kernel.h"
+#include "kernel/kernel.h"
+#include "kernel/threadctl.h"
 #include "nxpal/sync.h"
 #include "nxpal/thread.h"
-#include "threadctl.h"
 
 namespace nxpal {
 namespace {
@@ -257,4 +259,34 @@ BOOL QueryPerformanceCounter(LARGE_INTEGER* count) {
 BOOL QueryPerformanceFrequency(LARGE_INTEGER* freq) {
   freq->QuadPart = 10000000;
   return TRUE;
+}
+
+BOOL CloseHandle(HANDLE h) {
+  if (!RemoveHandle(h)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  SetLastError(ERROR_SUCCESS);
+  return TRUE;
+}
+
+DWORD WaitForSingleObject(HANDLE h, DWORD ms) {
+  auto obj = FindHandle(h);
+  if (!obj || obj->WaitFd() < 0) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return WAIT_FAILED;
+  }
+  const ULONGLONG deadline = ms == INFINITE ? 0 : GetTickCount64() + ms;
+  for (;;) {
+    int timeout = -1;
+    if (ms != INFINITE) {
+      ULONGLONG now = GetTickCount64();
+      timeout = now >= deadline ? 0 : static_cast<int>(std::min<ULONGLONG>(deadline - now, INT32_MAX));
+    }
+    pollfd p{obj->WaitFd(), POLLIN, 0};
+    int n = NxPoll(&p, 1, timeout);
+    if (n < 0) return WAIT_FAILED;  // last error already set (995 or the poll failure)
+    if (n > 0 && obj->ConsumeSignal()) return WAIT_OBJECT_0;
+    if (n == 0) return WAIT_TIMEOUT;
+  }
 }

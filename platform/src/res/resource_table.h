@@ -6,7 +6,7 @@
 
 #include "nxpal/resource.h"
 
-namespace nx::res {
+namespace nxpal {
 
 // Guards the table of registered modules. Readers hold it shared for as long as they
 // read a module's tables (those vanish with the module); registration holds it
@@ -23,4 +23,4 @@ HMODULE ProgramModule();
 // ModulesLock() exclusively. Defined in icon.cpp.
 void DropSharedIconsLocked(HMODULE module);
 
-}  // namespace nx::res
+}  // namespace nxpal

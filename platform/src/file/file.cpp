@@ -11,12 +11,12 @@
 #include <cstring>
 #include <vector>
 
-#include "drivetable.h"
-#include "fat.h"
-#include "fileobj.h"
+#include "file/drivetable.h"
+#include "file/fat.h"
+#include "file/fileobj.h"
+#include "file/volume.h"
 #include "nxpal/file.h"
 #include "nxpal/text.h"
-#include "volume.h"
 
 namespace nxpal {
 

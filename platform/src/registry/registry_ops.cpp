@@ -1,6 +1,6 @@
 // Registry operations: the table of live key handles, path walking, access rights,
 // and one transaction per call on the hive the handle belongs to.
-#include "registry_ops.h"
+#include "registry/registry_ops.h"
 
 #include <cstring>
 #include <new>
@@ -9,7 +9,7 @@
 
 #include "nxpal/text.h"
 
-namespace nx::reg {
+namespace nxpal {
 
 namespace {
 
@@ -258,9 +258,9 @@ LONG QueryInfo(HKEY hkey, bool utf8, KeyInfo* info) {
     if (LONG rc = tx.ListChildren(key, &names)) return rc;
     if (LONG rc = tx.ListValues(key, &values)) return rc;
     info->maxSubKeyLen = info->maxValueNameLen = info->maxValueLen = 0;
-    for (auto& n : names) info->maxSubKeyLen = std::max<DWORD>(info->maxSubKeyLen, Utf16ToUtf8(n).size());
+    for (auto& n : names) info->maxSubKeyLen = std::max<DWORD>(info->maxSubKeyLen, nx::Utf16ToUtf8(n).size());
     for (auto& v : values) {
-      info->maxValueNameLen = std::max<DWORD>(info->maxValueNameLen, Utf16ToUtf8(v.name).size());
+      info->maxValueNameLen = std::max<DWORD>(info->maxValueNameLen, nx::Utf16ToUtf8(v.name).size());
       info->maxValueLen = std::max<DWORD>(info->maxValueLen, DataToUtf8(v.type, v.data).size());
     }
     return ERROR_SUCCESS;
@@ -318,14 +318,14 @@ std::string DataToUtf8(DWORD type, const std::string& stored) {
   if (!IsStringType(type)) return stored;
   std::u16string text(stored.size() / 2, u'\0');  // an odd last byte is not a character
   std::memcpy(text.data(), stored.data(), text.size() * 2);
-  return Utf16ToUtf8(text);
+  return nx::Utf16ToUtf8(text);
 }
 
 std::string DataFromUtf8(DWORD type, const BYTE* data, DWORD cb) {
   std::string_view raw(reinterpret_cast<const char*>(data), data ? cb : 0);
   if (!IsStringType(type)) return std::string(raw);
-  std::u16string text = Utf8ToUtf16(raw);
+  std::u16string text = nx::Utf8ToUtf16(raw);
   return std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2);
 }
 
-}  // namespace nx::reg
+}  // namespace nxpal

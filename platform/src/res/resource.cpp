@@ -14,9 +14,9 @@
 
 #include "nxpal/resource.h"
 #include "nxpal/text.h"
-#include "resource_table.h"
+#include "res/resource_table.h"
 
-namespace nx::res {
+namespace nxpal {
 
 namespace {
 
@@ -52,12 +52,12 @@ HMODULE ProgramModule() {
   return program;
 }
 
-}  // namespace nx::res
+}  // namespace nxpal
 
 namespace {
 
-using nx::res::FindModuleLocked;
-using nx::res::ModulesLock;
+using nxpal::FindModuleLocked;
+using nxpal::ModulesLock;
 
 HMODULE ModuleFromAddress(const void* addr) {
   Dl_info info{};
@@ -128,7 +128,7 @@ DWORD ModuleHandle(DWORD flags, LPCWSTR name, HMODULE* out) {
     return *out ? ERROR_SUCCESS : ERROR_MOD_NOT_FOUND;
   }
   if (!name) {
-    *out = nx::res::ProgramModule();
+    *out = nxpal::ProgramModule();
     return *out ? ERROR_SUCCESS : ERROR_MOD_NOT_FOUND;
   }
   return ModuleByName(name, out);
@@ -150,16 +150,16 @@ bool WellFormed(const NxModuleResources* r) {
 
 DWORD Register(HMODULE module, const NxModuleResources* resources) {
   std::unique_lock lock(ModulesLock());
-  auto [it, inserted] = nx::res::Modules().emplace(module, resources);
+  auto [it, inserted] = nxpal::Modules().emplace(module, resources);
   return inserted ? ERROR_SUCCESS : ERROR_ALREADY_EXISTS;
 }
 
 DWORD Unregister(HMODULE module, const NxModuleResources* resources) {
   std::unique_lock lock(ModulesLock());
-  auto it = nx::res::Modules().find(module);
-  if (it == nx::res::Modules().end() || it->second != resources) return ERROR_RESOURCE_DATA_NOT_FOUND;
-  nx::res::DropSharedIconsLocked(module);
-  nx::res::Modules().erase(it);
+  auto it = nxpal::Modules().find(module);
+  if (it == nxpal::Modules().end() || it->second != resources) return ERROR_RESOURCE_DATA_NOT_FOUND;
+  nxpal::DropSharedIconsLocked(module);
+  nxpal::Modules().erase(it);
   return ERROR_SUCCESS;
 }
 
@@ -167,7 +167,7 @@ DWORD Unregister(HMODULE module, const NxModuleResources* resources) {
 // guaranteed to stay; returns the error code of the search.
 template <typename Use>
 DWORD WithString(HINSTANCE hInstance, UINT id, Use use) {
-  HMODULE module = hInstance ? hInstance : nx::res::ProgramModule();
+  HMODULE module = hInstance ? hInstance : nxpal::ProgramModule();
   std::shared_lock lock(ModulesLock());
   const NxModuleResources* r = FindModuleLocked(module);
   if (!r) return ERROR_RESOURCE_DATA_NOT_FOUND;

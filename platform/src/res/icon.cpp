@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "nxpal/resource.h"
-#include "resource_table.h"
+#include "res/resource_table.h"
 
 namespace {
 
@@ -195,8 +195,8 @@ DWORD LoadIconImage(HINSTANCE hInst, LPCWSTR name, int cx, int cy, UINT flags, H
   const int aimW = wantW ? wantW : (wantH ? wantH : NX_DEFAULT_ICON_SIZE);
   const int aimH = wantH ? wantH : aimW;
 
-  std::shared_lock modules(nx::res::ModulesLock());
-  const NxModuleResources* r = nx::res::FindModuleLocked(hInst);
+  std::shared_lock modules(nxpal::ModulesLock());
+  const NxModuleResources* r = nxpal::FindModuleLocked(hInst);
   if (!r) return ERROR_RESOURCE_DATA_NOT_FOUND;
   if (r->imageCount == 0) return ERROR_RESOURCE_TYPE_NOT_FOUND;
   const NxIconImageResource* end = r->images + r->imageCount;
@@ -271,7 +271,7 @@ DWORD Pixels(HICON hIcon, int* width, int* height, DWORD* pixels, DWORD pixelCou
 
 }  // namespace
 
-namespace nx::res {
+namespace nxpal {
 
 void DropSharedIconsLocked(HMODULE module) {
   IconTable& t = Icons();
@@ -286,7 +286,7 @@ void DropSharedIconsLocked(HMODULE module) {
   }
 }
 
-}  // namespace nx::res
+}  // namespace nxpal
 
 HANDLE LoadImageW(HINSTANCE hInst, LPCWSTR name, UINT type, int cx, int cy, UINT fuLoad) {
   if (type > IMAGE_CURSOR || cx < 0 || cy < 0 || cx > NX_MAX_ICON_SIZE || cy > NX_MAX_ICON_SIZE) {

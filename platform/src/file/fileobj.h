@@ -6,7 +6,7 @@
 #include <mutex>
 #include <string>
 
-#include "kernel.h"
+#include "kernel/kernel.h"
 #include "nxpal/errors.h"
 
 namespace nxpal {

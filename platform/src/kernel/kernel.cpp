@@ -1,17 +1,14 @@
-// The table of live kernel handles, CloseHandle and WaitForSingleObject.
-#include "kernel.h"
+// The table of live kernel handles, and Win32 codes for errno values.
+#include "kernel/kernel.h"
 
 #include <errno.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <mutex>
 #include <unordered_map>
 
-#include "nxpal/sync.h"
-#include "nxpal/thread.h"
+#include "nxpal/errors.h"
 
 namespace nxpal {
 namespace {
@@ -93,35 +90,3 @@ DWORD Win32FromErrno(int err) {
 }
 
 }  // namespace nxpal
-
-using namespace nxpal;
-
-BOOL CloseHandle(HANDLE h) {
-  if (!RemoveHandle(h)) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  SetLastError(ERROR_SUCCESS);
-  return TRUE;
-}
-
-DWORD WaitForSingleObject(HANDLE h, DWORD ms) {
-  auto obj = FindHandle(h);
-  if (!obj || obj->WaitFd() < 0) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return WAIT_FAILED;
-  }
-  const ULONGLONG deadline = ms == INFINITE ? 0 : GetTickCount64() + ms;
-  for (;;) {
-    int timeout = -1;
-    if (ms != INFINITE) {
-      ULONGLONG now = GetTickCount64();
-      timeout = now >= deadline ? 0 : static_cast<int>(std::min<ULONGLONG>(deadline - now, INT32_MAX));
-    }
-    pollfd p{obj->WaitFd(), POLLIN, 0};
-    int n = NxPoll(&p, 1, timeout);
-    if (n < 0) return WAIT_FAILED;  // last error already set (995 or the poll failure)
-    if (n > 0 && obj->ConsumeSignal()) return WAIT_OBJECT_0;
-    if (n == 0) return WAIT_TIMEOUT;
-  }
-}

@@ -9,7 +9,7 @@
 #include <map>
 #include <mutex>
 
-#include "fileobj.h"
+#include "file/fileobj.h"
 #include "nxpal/file.h"
 
 namespace nxpal {

@@ -18,12 +18,12 @@
 #include <memory>
 #include <sstream>
 
-#include "drivetable.h"
-#include "fat.h"
-#include "kernel.h"
+#include "file/drivetable.h"
+#include "file/fat.h"
+#include "file/volume.h"
+#include "kernel/kernel.h"
 #include "nxpal/drives.h"
 #include "nxpal/text.h"
-#include "volume.h"
 
 namespace nxpal {
 namespace {

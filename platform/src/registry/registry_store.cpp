@@ -11,7 +11,7 @@
 // which the unique indexes and lookups use. The database text encoding is UTF-16
 // big-endian, so that SQLite's binary collation orders folded names by UTF-16 code
 // units, as the registry of Windows orders subkeys.
-#include "registry_store.h"
+#include "registry/registry_store.h"
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -25,7 +25,7 @@
 
 #include "nxpal/text.h"
 
-namespace nx::reg {
+namespace nxpal {
 
 namespace {
 
@@ -523,4 +523,4 @@ LONG Txn::Touch(int64_t key) {
 #undef NX_RUN
 #undef NX_PREPARE
 
-}  // namespace nx::reg
+}  // namespace nxpal

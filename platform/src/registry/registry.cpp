@@ -8,11 +8,11 @@
 #include <type_traits>
 
 #include "nxpal/text.h"
-#include "registry_ops.h"
+#include "registry/registry_ops.h"
 
 namespace {
 
-using namespace nx::reg;
+using namespace nxpal;
 
 std::u16string_view View(LPCWSTR s) { return s ? std::u16string_view(s, nx::WStrLen(s)) : std::u16string_view(); }
 std::u16string Wide(LPCSTR s) { return s ? nx::Utf8ToUtf16(s) : std::u16string(); }

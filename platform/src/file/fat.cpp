@@ -1,5 +1,5 @@
 // FAT boot sector parsing, table entries, cluster chains and directory lookups.
-#include "fat.h"
+#include "file/fat.h"
 
 #include <algorithm>
 #include <cstring>

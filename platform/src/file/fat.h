@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "file/volume.h"
 #include "nxpal/types.h"
-#include "volume.h"
 
 namespace nxpal {
 

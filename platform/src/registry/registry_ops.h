@@ -5,9 +5,9 @@
 #include <string>
 #include <string_view>
 
-#include "registry_store.h"
+#include "registry/registry_store.h"
 
-namespace nx::reg {
+namespace nxpal {
 
 // Longest key name component and value name, in characters (Windows' limits).
 inline constexpr size_t kMaxKeyNameLen = 255;
@@ -39,4 +39,4 @@ bool IsStringType(DWORD type);
 std::string DataToUtf8(DWORD type, const std::string& stored);
 std::string DataFromUtf8(DWORD type, const BYTE* data, DWORD cb);
 
-}  // namespace nx::reg
+}  // namespace nxpal

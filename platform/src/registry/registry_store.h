@@ -16,7 +16,7 @@
 #include "nxpal/registry.h"
 #include "nxpal/types.h"
 
-namespace nx::reg {
+namespace nxpal {
 
 enum class HiveId { Machine = 0, User = 1 };
 
@@ -150,4 +150,4 @@ class Txn {
   bool readOnly_ = false;  // a change on a hive this user may only read
 };
 
-}  // namespace nx::reg
+}  // namespace nxpal

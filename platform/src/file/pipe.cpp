@@ -13,7 +13,7 @@
 #include <cstring>
 #include <vector>
 
-#include "fileobj.h"
+#include "file/fileobj.h"
 #include "nxpal/file.h"
 #include "nxpal/sync.h"
 #include "nxpal/text.h"

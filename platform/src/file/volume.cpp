@@ -1,5 +1,5 @@
 // Raw volume I/O on block devices and image files, around the page cache.
-#include "volume.h"
+#include "file/volume.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -12,8 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "fat.h"
-#include "kernel.h"
+#include "file/fat.h"
+#include "kernel/kernel.h"
 #include "nxpal/errors.h"
 
 namespace nxpal {

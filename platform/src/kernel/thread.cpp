@@ -12,9 +12,9 @@
 #include <mutex>
 #include <vector>
 
-#include "kernel.h"
+#include "kernel/kernel.h"
+#include "kernel/threadctl.h"
 #include "nxpal/thread.h"
-#include "threadctl.h"
 
 namespace nxpal {
 namespace {

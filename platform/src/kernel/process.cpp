@@ -3,7 +3,7 @@
 #include <sys/prctl.h>
 #include <unistd.h>
 
-#include "kernel.h"
+#include "kernel/kernel.h"
 #include "nxpal/process.h"
 
 DWORD GetCurrentProcessId() { return static_cast<DWORD>(getpid()); }
