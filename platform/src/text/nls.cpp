@@ -134,12 +134,14 @@ int GetNumberFormatW(LCID, DWORD flags, LPCWSTR value, const NUMBERFMTW* format,
 
   u16 body = GroupInteger(intDigits, groups, format->lpThousandSep);
   if (body.empty() && (format->LeadingZero || keep == 0)) body.assign(1, u'0');
-  if (keep > 0) body += format->lpDecimalSep + fracDigits;
+  // Appended and inserted piece by piece: GCC 12 at -O3 misreads a temporary string
+  // concatenation here as an overlapping copy.
+  if (keep > 0) body.append(format->lpDecimalSep).append(fracDigits);
   if (negative) {
     switch (format->NegativeOrder) {
-      case 0: body = u"(" + body + u")"; break;
-      case 1: body = u"-" + body; break;
-      case 2: body = u"- " + body; break;
+      case 0: body.insert(0, u"(").append(u")"); break;
+      case 1: body.insert(0, u"-"); break;
+      case 2: body.insert(0, u"- "); break;
       case 3: body += u"-"; break;
       default: body += u" -"; break;
     }
