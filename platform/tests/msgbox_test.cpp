@@ -82,3 +82,39 @@ TEST(MessageBoxTest, WithoutHookWritesToStderrAndAnswersTheDefaultButton) {
 }
 
 }  // namespace
+
+TEST(MessageBoxTest, IndirectFormTakesTextsFromTheModuleAndDropsAUserIcon) {
+  Seen seen;
+  seen.answer = IDNO;
+  NxSetMessageBoxHook(Recorder, &seen);
+  MSGBOXPARAMSW params{};
+  params.cbSize = sizeof(params);
+  params.hwndOwner = reinterpret_cast<HWND>(0x42);
+  params.hInstance = NxThisModule();
+  params.lpszText = MAKEINTRESOURCEW(130);
+  params.lpszCaption = MAKEINTRESOURCEW(131);
+  params.dwStyle = MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2;
+  EXPECT_EQ(MessageBoxIndirectW(&params), IDNO);
+  EXPECT_EQ(seen.owner, params.hwndOwner);
+  EXPECT_EQ(seen.text, u"Карта будет очищена. Продолжить?");
+  EXPECT_EQ(seen.caption, u"Инициализация");
+  EXPECT_EQ(seen.style, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+
+  // Plain strings pass through; an id without a string is an empty text; a null
+  // caption is the default one; a user icon leaves the box without a standard icon.
+  params.lpszText = MAKEINTRESOURCEW(999);
+  params.lpszCaption = nullptr;
+  params.dwStyle = MB_OK | MB_USERICON;
+  MessageBoxIndirectW(&params);
+  EXPECT_EQ(seen.text, u"");
+  EXPECT_EQ(seen.caption, u"Ошибка");
+  EXPECT_EQ(seen.style, MB_OK);
+
+  // A record of the wrong size, or none, is refused before the hook.
+  params.cbSize = 40;
+  EXPECT_EQ(MessageBoxIndirectW(&params), 0);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(MessageBoxIndirectW(nullptr), 0);
+  EXPECT_EQ(seen.calls, 2);
+  NxSetMessageBoxHook(nullptr, nullptr);
+}

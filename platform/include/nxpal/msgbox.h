@@ -24,6 +24,7 @@ inline constexpr UINT MB_ICONEXCLAMATION = 0x30;
 inline constexpr UINT MB_ICONWARNING = 0x30;
 inline constexpr UINT MB_ICONASTERISK = 0x40;
 inline constexpr UINT MB_ICONINFORMATION = 0x40;
+inline constexpr UINT MB_USERICON = 0x80;  // MessageBoxIndirectW only: lpszIcon of hInstance
 inline constexpr UINT MB_ICONMASK = 0xF0;
 // Default button (style & MB_DEFMASK).
 inline constexpr UINT MB_DEFBUTTON1 = 0x000;
@@ -53,6 +54,27 @@ inline constexpr int IDCONTINUE = 11;
 // null (empty text; the caption "Ошибка"). 0 with last error 87 for unknown button bits.
 NXPAL_API int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style);
 NXPAL_API int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style);
+
+// The record of MessageBoxIndirectW, with Windows' field order.
+struct HELPINFO;
+using MSGBOXCALLBACK = void (*)(HELPINFO* help);
+struct MSGBOXPARAMSW {
+  UINT cbSize;  // sizeof(MSGBOXPARAMSW)
+  HWND hwndOwner;
+  HINSTANCE hInstance;  // module of the string ids in lpszText and lpszCaption
+  LPCWSTR lpszText;  // text, or MAKEINTRESOURCEW(string id of hInstance)
+  LPCWSTR lpszCaption;  // caption, string id, or null
+  DWORD dwStyle;  // MB_ bits as for MessageBoxW, plus MB_USERICON
+  LPCWSTR lpszIcon;  // with MB_USERICON: icon of hInstance (not shown here)
+  DWORD_PTR dwContextHelpId;  // kept for the help callback; no help button is shown
+  MSGBOXCALLBACK lpfnMsgBoxCallback;  // never called: no help button
+  DWORD dwLanguageId;  // the buttons follow the desktop's language whatever this says
+};
+
+// MessageBoxW with the text and caption taken from the module's string table when they
+// are string ids (a missing string gives an empty text). A user icon is not shown: the
+// box then has no icon. 0 with 87 for a null record, a wrong cbSize or unknown buttons.
+NXPAL_API int MessageBoxIndirectW(const MSGBOXPARAMSW* params);
 
 // The hook receives the checked arguments (caption never null) and returns a button id
 // of the style's buttons. Returns the previous hook; null restores the stderr default.

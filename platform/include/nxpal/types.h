@@ -88,6 +88,16 @@ inline constexpr DWORD INFINITE = 0xFFFFFFFFu;
 #define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)))
 #define MAX_PATH 260
 
+// A rectangle in pixels: left and top inside, right and bottom just outside.
+struct RECT {
+  LONG left;
+  LONG top;
+  LONG right;
+  LONG bottom;
+};
+static_assert(sizeof(RECT) == 16);
+using LPRECT = RECT*;
+
 // 100 ns intervals since 1601-01-01 UTC.
 struct FILETIME {
   DWORD dwLowDateTime;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "nxpal/errors.h"
+#include "nxpal/resource.h"
 #include "nxpal/text.h"
 
 namespace {
@@ -83,4 +84,31 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
   std::u16string wcaption;
   if (caption) wcaption = nx::Utf8ToUtf16(caption);
   return MessageBoxW(owner, wtext.c_str(), caption ? wcaption.c_str() : nullptr, style);
+}
+
+namespace {
+
+// A text of the record: the string itself, or the module's string for an id.
+std::u16string IndirectText(HINSTANCE module, LPCWSTR text) {
+  if (!text) return std::u16string();
+  if (!IS_INTRESOURCE(text)) return std::u16string(text);
+  LPCWSTR found = nullptr;
+  const int length =
+      LoadStringW(module, static_cast<UINT>(reinterpret_cast<ULONG_PTR>(text)), reinterpret_cast<LPWSTR>(&found), 0);
+  return length > 0 && found ? std::u16string(found, static_cast<size_t>(length)) : std::u16string();
+}
+
+}  // namespace
+
+int MessageBoxIndirectW(const MSGBOXPARAMSW* params) {
+  if (!params || params->cbSize != sizeof(MSGBOXPARAMSW)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  const std::u16string text = IndirectText(params->hInstance, params->lpszText);
+  const bool hasCaption = params->lpszCaption != nullptr;
+  const std::u16string caption = IndirectText(params->hInstance, params->lpszCaption);
+  UINT style = params->dwStyle;
+  if (style & MB_USERICON) style &= ~MB_ICONMASK;  // the user icon replaces the standard one
+  return MessageBoxW(params->hwndOwner, text.c_str(), hasCaption ? caption.c_str() : nullptr, style);
 }
