@@ -54,4 +54,21 @@ TEST_F(GuardedPages, UnmappedPagesAreRefused) {
             static_cast<void*>(base_ + page_));
 }
 
+TEST_F(GuardedPages, WritesAreAllowedOnlyInWritableMappings) {
+  int onStack[4] = {};
+  EXPECT_FALSE(IsBadWritePtr(onStack, sizeof onStack));
+  EXPECT_FALSE(IsBadWritePtr(nullptr, 0));
+  EXPECT_TRUE(IsBadWritePtr(nullptr, 1));
+  EXPECT_TRUE(IsBadWritePtr(onStack, ~static_cast<UINT_PTR>(0)));
+  EXPECT_FALSE(IsBadWritePtr(base_, page_));
+  // The guard page is refused, also when the range only reaches into it.
+  EXPECT_TRUE(IsBadWritePtr(base_ + page_ - 8, 9));
+  // A page that may be read but not written, and read-only program data.
+  ASSERT_EQ(mprotect(base_, page_, PROT_READ), 0);
+  EXPECT_FALSE(IsBadReadPtr(base_, 16));
+  EXPECT_TRUE(IsBadWritePtr(base_, 16));
+  static const char kText[] = "read-only";
+  EXPECT_TRUE(IsBadWritePtr(const_cast<char*>(kText), sizeof kText));
+}
+
 }  // namespace

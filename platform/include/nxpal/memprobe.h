@@ -1,5 +1,5 @@
 // Probing caller memory before use: records handed in by outside programs are checked
-// for readability, as IsBadReadPtr does on Windows.
+// for readability and writability, as IsBadReadPtr and IsBadWritePtr do on Windows.
 #pragma once
 
 #include "export.h"
@@ -10,3 +10,7 @@
 // 0 when all of it can. A size of 0 is always readable. The answer is a snapshot: the
 // memory may be unmapped by another thread right after.
 NXPAL_API BOOL IsBadReadPtr(const void* lp, UINT_PTR ucb);
+// Non-zero when any byte of [lp, lp + ucb) lies outside the process's writable
+// mappings (read-only data, guard pages, unmapped memory, null, a wrapping range); 0
+// when all of it may be written. Never writes to the range. A size of 0 is writable.
+NXPAL_API BOOL IsBadWritePtr(LPVOID lp, UINT_PTR ucb);

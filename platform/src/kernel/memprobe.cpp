@@ -1,5 +1,6 @@
 // IsBadReadPtr: asks the kernel to copy one byte of every page of the range, which
-// fails with EFAULT instead of faulting when a page is not readable.
+// fails with EFAULT instead of faulting when a page is not readable. IsBadWritePtr:
+// looks the range up in the process's memory map, so that nothing is ever written.
 #include "nxpal/memprobe.h"
 
 #include <errno.h>
@@ -7,6 +8,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <mutex>
 
 namespace {
@@ -63,4 +65,28 @@ BOOL IsBadReadPtr(const void* lp, UINT_PTR ucb) {
     p = next;
   }
   return FALSE;
+}
+
+BOOL IsBadWritePtr(LPVOID lp, UINT_PTR ucb) {
+  if (ucb == 0) return FALSE;
+  auto start = reinterpret_cast<uintptr_t>(lp);
+  if (start == 0) return TRUE;
+  const uintptr_t end = start + ucb;  // just past the range
+  if (end < start) return TRUE;
+  FILE* maps = std::fopen("/proc/self/maps", "re");
+  if (!maps) return FALSE;  // no way to tell: trust the caller, as IsBadReadPtr does
+  // The mappings come sorted by address; walk them while they cover the range without a
+  // gap, each one writable.
+  uintptr_t covered = start;
+  char line[512];
+  while (covered < end && std::fgets(line, sizeof line, maps)) {
+    unsigned long from = 0, to = 0;
+    char perms[5] = {};
+    if (std::sscanf(line, "%lx-%lx %4s", &from, &to, perms) != 3) continue;
+    if (to <= covered) continue;
+    if (from > covered || perms[1] != 'w') break;
+    covered = to;
+  }
+  std::fclose(maps);
+  return covered < end;
 }
