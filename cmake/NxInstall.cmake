@@ -47,6 +47,7 @@ install(FILES ${PROJECT_BINARY_DIR}/VeltrakConfig.cmake ${PROJECT_BINARY_DIR}/Ve
 install(FILES ${PROJECT_SOURCE_DIR}/include/vkbth.h ${PROJECT_SOURCE_DIR}/include/vkrt.h
         DESTINATION ${NX_INCLUDE_SUBDIR} COMPONENT dev)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/vkrt ${PROJECT_SOURCE_DIR}/platform/include/nxpal
+                  ${PROJECT_SOURCE_DIR}/platform/qt/include/nxqt
         DESTINATION ${NX_INCLUDE_SUBDIR} COMPONENT dev FILES_MATCHING PATTERN "*.h")
 install(FILES ${PROJECT_SOURCE_DIR}/thbc/thbc.h DESTINATION ${NX_INCLUDE_SUBDIR}/thbc COMPONENT dev)
 
@@ -63,6 +64,7 @@ function(nx_pkgconfig name description requires)
           COMPONENT dev)
 endfunction()
 nx_pkgconfig(nxpal "Win32 and COM subset on Linux for the Veltrak libraries" "")
+nx_pkgconfig(nxqt "Window side of the Veltrak platform layer over Qt Widgets" "nxpal Qt6Widgets")
 nx_pkgconfig(thbc "Veltrak basic classes: worker thread, COM helpers, property set" "nxpal")
 nx_pkgconfig(vkbth "Veltrak Bluetooth links to VR-03 recorders" "nxpal thbc")
 nx_pkgconfig(vkrt "Veltrak runtime: registries, sample codec, shared memory blocks, paged files" "nxpal")
