@@ -94,7 +94,8 @@ BOOL MapDialogRect(HWND hDlg, LPRECT lpRect) {
   QWidget* dialog = FromHwnd(hDlg);
   DWORD error = !dialog ? ERROR_INVALID_WINDOW_HANDLE : !lpRect ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
   if (error == ERROR_SUCCESS) {
-    const DialogUnits units(dialog->font());
+    // The property, not QWidget::font(): that inline would be emitted and exported here.
+    const DialogUnits units(dialog->property("font").value<QFont>());
     lpRect->left = units.X(lpRect->left);
     lpRect->right = units.X(lpRect->right);
     lpRect->top = units.Y(lpRect->top);
