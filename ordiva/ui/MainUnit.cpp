@@ -68,11 +68,16 @@ class AccelBox : public QWidget {
     setObjectName("PaintBox2");
     setMinimumHeight(90);
   }
+  // New values; the box is repainted by Flush.
   void Set(const std::array<int, 3>& d, BodyPosition position) {
     if (d == d_ && position == position_) return;
     d_ = d;
     position_ = position;
-    update();
+    dirty_ = true;
+  }
+  void Flush() {
+    if (dirty_) update();
+    dirty_ = false;
   }
 
  protected:
@@ -95,6 +100,7 @@ class AccelBox : public QWidget {
  private:
   std::array<int, 3> d_{};
   BodyPosition position_ = BodyPosition::OnBack;
+  bool dirty_ = false;
 };
 
 // ---------------------------------------------------------------------------------------
@@ -129,6 +135,7 @@ TForm1::TForm1(Environment& env, TForm3* picture) : recorder(nullptr, env.io), e
   setObjectName("Form1");
   recorder.resetDecoder = [this] { acquisition.decoder.Reset(); };
   BuildControls();
+  ReadTraceColours();
   resize(1620, 938);
   worker_ = std::make_unique<TFProba>(this, [this] { AcquisitionStep(); });
 }
@@ -145,10 +152,22 @@ QWidget* TForm1::Control(const char* name) const { return findChild<QWidget*>(na
 QLineEdit* TForm1::Edit(const char* name) const { return findChild<QLineEdit*>(name); }
 QPushButton* TForm1::Button(const char* name) const { return findChild<QPushButton*>(name); }
 
-QColor TForm1::ChannelColour(int channel) const {
+QColor TForm1::ChannelColour(int channel) const { return colours_[static_cast<size_t>(channel - 1)]; }
+
+void TForm1::ReadTraceColours() {
   static const char* kCircles[] = {"Shape1", "Shape2", "Shape3"};
-  QWidget* circle = Control(kCircles[channel - 1]);
-  return circle ? circle->palette().color(QPalette::Window) : QColor(Qt::black);
+  for (size_t i = 0; i < 3; ++i) {
+    QWidget* circle = Control(kCircles[i]);
+    colours_[i] = circle ? circle->palette().color(QPalette::Window) : QColor(Qt::black);
+  }
+}
+
+void TForm1::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
+    ReadTraceColours();
+    RestartSweep();
+  }
+  QWidget::changeEvent(event);
 }
 
 void TForm1::BuildControls() {
@@ -313,6 +332,16 @@ void TForm1::BuildControls() {
   qualityTimer_ = new QTimer(this);
   qualityTimer_->setInterval(1000);
   connect(qualityTimer_, &QTimer::timeout, this, [this] { UpdateLinkQuality(); });
+  // The screen shows the back buffer 50 times a second, whatever the sampling rate: a
+  // repaint per step would cost the user-interface thread more than the steps.
+  refresh_ = new QTimer(this);
+  refresh_->setInterval(20);
+  connect(refresh_, &QTimer::timeout, this, [this] {
+    if (!dirty_.isEmpty()) paintBox_->update(dirty_);
+    dirty_ = QRect();
+    accelBox_->Flush();
+  });
+  refresh_->start();
 
   focusWatch_ = connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
     const bool inPanel = now && rightPanel_->isAncestorOf(now);
@@ -570,7 +599,7 @@ void TForm1::DrawStep(const std::array<int, 3>& y, const std::array<int, 3>& d) 
   prevD = d;
   prevX = sweepX;
   ++sweepX;
-  if (dirty.intersects(back_.rect())) paintBox_->update(dirty);
+  dirty_ |= dirty & back_.rect();
 }
 
 // ---------------------------------------------------------------------------------------

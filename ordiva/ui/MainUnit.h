@@ -99,7 +99,9 @@ class TForm1 : public QWidget {
 
   TFProba* Worker() const { return worker_.get(); }
   const QImage& BackBuffer() const { return back_; }
-  QColor ChannelColour(int channel) const;  // 1-3
+  // Trace colour of channel 1-3, as read from the coloured circles when the window was
+  // last activated.
+  QColor ChannelColour(int channel) const;
 
   // One acquisition step.
   void AcquisitionStep();
@@ -140,9 +142,11 @@ class TForm1 : public QWidget {
   void closeEvent(class QCloseEvent* event) override;
   bool eventFilter(QObject* watched, class QEvent* event) override;
   void showEvent(class QShowEvent* event) override;
+  void changeEvent(class QEvent* event) override;
 
  private:
   void BuildControls();
+  void ReadTraceColours();
   void ReadGreeting();
   void FatalStop();
   void NewSweep();
@@ -167,7 +171,10 @@ class TForm1 : public QWidget {
   QTimer* timer1_ = nullptr;
   QTimer* tmr1_ = nullptr;
   QTimer* qualityTimer_ = nullptr;
+  QTimer* refresh_ = nullptr;
+  QRect dirty_;  // part of the back buffer drawn since the last repaint
   QImage back_;
+  std::array<QColor, 3> colours_;
   display::Layout layout_{};
   bool panelHasFocus_ = false;
   QMetaObject::Connection focusWatch_;

@@ -210,11 +210,15 @@ void TForm2::ShowStatistics(int row, const StatisticsRow& v) {
 }
 
 void TForm2::ShowCurrent(const std::array<WORD, 3>& zyx) {
-  static const char* kCurrent[] = {"edt1", "edt2", "edt3"};
-  for (int k = 0; k < 3; ++k) {
-    const QString text = Q(RightAligned(zyx[static_cast<size_t>(k)], 5));
-    QLineEdit* e = Edit(kCurrent[k]);
-    if (e->text() != text) e->setText(text);
+  // Called at every acquisition step: the fields are looked up once.
+  if (!current_[0]) {
+    static const char* kCurrent[] = {"edt1", "edt2", "edt3"};
+    for (size_t k = 0; k < 3; ++k) current_[k] = Edit(kCurrent[k]);
+  }
+  for (size_t k = 0; k < 3; ++k) {
+    if (zyx[k] == shown_[k]) continue;
+    shown_[k] = zyx[k];
+    current_[k]->setText(Q(RightAligned(zyx[k], 5)));
   }
 }
 

@@ -56,6 +56,8 @@ class TForm2 : public QWidget {
   Environment& env_;
   std::array<QGroupBox*, 3> groups_{};
   QTimer* zeroFix_ = nullptr;
+  std::array<QLineEdit*, 3> current_{};  // "Z/Y/X Текущее"
+  std::array<int, 3> shown_{-1, -1, -1};  // the values they show
 };
 
 }  // namespace ordiva
