@@ -5,7 +5,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
-#include <QFontMetrics>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -18,6 +17,7 @@
 
 #include "InitDialogWindow.h"
 #include "ids.h"
+#include "nxqt/nxqt.h"
 #include "nxtest/fatimage.h"
 #include "nxtest/temp.h"
 #include "svcproc.h"
@@ -95,15 +95,14 @@ TEST_F(DialogGui, ControlsStandAtTheirPlacesWithTheirTexts) {
   EXPECT_EQ(w.windowTitle(), QStringLiteral("Инициализатор карт памяти VR-03"));
   EXPECT_TRUE(w.windowFlags() & Qt::WindowContextHelpButtonHint);
   EXPECT_FALSE(w.windowIcon().availableSizes().isEmpty()) << "icon 102";
-  // Dialog units of the dialog's font: 4 horizontal units are one average character.
-  QFontMetrics fm(w.font());
-  const int baseX = (fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 26 + 1) / 2;
-  const int baseY = fm.height();
-  EXPECT_EQ(w.width(), (215 * baseX + 2) / 4);
-  EXPECT_EQ(w.height(), (179 * baseY + 4) / 8);
+  // Places in dialog units of the dialog's font.
+  const nxqt::DialogUnits du(w.font());
+  EXPECT_EQ(w.size(), du.Size(215, 179));
   auto* progress = Get<QProgressBar>(w, fci::IDC_PROGRESS);
   ASSERT_NE(progress, nullptr);
-  EXPECT_EQ(progress->geometry(), QRect((14 * baseX + 2) / 4, (136 * baseY + 4) / 8, (187 * baseX + 2) / 4, (8 * baseY + 4) / 8));
+  EXPECT_EQ(progress->geometry(), du.Rect(14, 136, 187, 8));
+  EXPECT_EQ(Get<QLabel>(w, fci::IDC_STATUS)->geometry(), du.Rect(14, 124, 187, 8));
+  EXPECT_EQ(Get<QPushButton>(w, fci::IDC_START)->geometry(), du.Rect(147, 28, 61, 14));
   EXPECT_EQ(progress->maximum(), 3);
   auto* start = Get<QPushButton>(w, fci::IDC_START);
   ASSERT_NE(start, nullptr);

@@ -12,36 +12,19 @@
 #include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 
 #include "ids.h"
+#include "nxqt/nxqt.h"
 #include "nxrtl/nxrtl.h"
 
 namespace fci {
 namespace {
 
 QString Q(const std::u16string& s) { return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size())); }
-
-// Dialog units of a font as Windows computes them: a horizontal unit is a quarter of the
-// average character width, a vertical one an eighth of the character height.
-class DialogUnits {
- public:
-  explicit DialogUnits(const QFont& font) {
-    QFontMetrics fm(font);
-    baseX_ = (fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 26 + 1) / 2;
-    baseY_ = fm.height();
-  }
-  QRect Rect(int x, int y, int w, int h) const { return QRect(X(x), Y(y), X(w), Y(h)); }
-  int X(int units) const { return (units * baseX_ + 2) / 4; }
-  int Y(int units) const { return (units * baseY_ + 4) / 8; }
-
- private:
-  int baseX_, baseY_;
-};
 
 // Icon 102 of the program from its resources, at both of its sizes.
 QIcon ProgramIcon() {
@@ -58,41 +41,6 @@ QIcon ProgramIcon() {
   return icon;
 }
 
-// The platform's message boxes as Qt message boxes owned by the dialog.
-int QtMessageBox(void*, HWND owner, LPCWSTR text, LPCWSTR caption, UINT style) {
-  int ids[3] = {0, 0, 0}, defaultId = 0;
-  const int count = NxMessageBoxButtons(style, ids, &defaultId);
-  QMessageBox box(reinterpret_cast<QWidget*>(owner));
-  box.setWindowTitle(QString::fromUtf16(caption));
-  box.setText(QString::fromUtf16(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
-  switch (style & MB_ICONMASK) {
-    case MB_ICONHAND: box.setIcon(QMessageBox::Critical); break;
-    case MB_ICONQUESTION: box.setIcon(QMessageBox::Question); break;
-    case MB_ICONEXCLAMATION: box.setIcon(QMessageBox::Warning); break;
-    case MB_ICONASTERISK: box.setIcon(QMessageBox::Information); break;
-    default: break;
-  }
-  std::map<QAbstractButton*, int> byButton;
-  for (int i = 0; i < count; ++i) {
-    QMessageBox::StandardButton b = QMessageBox::Ok;
-    switch (ids[i]) {
-      case IDYES: b = QMessageBox::Yes; break;
-      case IDNO: b = QMessageBox::No; break;
-      case IDCANCEL: b = QMessageBox::Cancel; break;
-      case IDABORT: b = QMessageBox::Abort; break;
-      case IDRETRY: b = QMessageBox::Retry; break;
-      case IDIGNORE: b = QMessageBox::Ignore; break;
-      default: b = QMessageBox::Ok; break;
-    }
-    QAbstractButton* button = box.addButton(b);
-    byButton[button] = ids[i];
-    if (ids[i] == defaultId) box.setDefaultButton(static_cast<QPushButton*>(button));
-  }
-  box.exec();
-  auto it = byButton.find(box.clickedButton());
-  return it != byButton.end() ? it->second : defaultId;
-}
-
 }  // namespace
 
 InitDialogWindow::InitDialogWindow(InitDialog* logic, QWidget* parent) : QDialog(parent), logic_(logic) {
@@ -102,8 +50,8 @@ InitDialogWindow::InitDialogWindow(InitDialog* logic, QWidget* parent) : QDialog
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                  Qt::WindowContextHelpButtonHint);
   setWindowIcon(ProgramIcon());
-  setFont(QApplication::font());  // the desktop's font stands for "MS Shell Dlg" 8 pt
-  const DialogUnits du(font());
+  setFont(nxqt::DialogFont());  // the desktop's font stands for "MS Shell Dlg" 8 pt
+  const nxqt::DialogUnits du(font());
   setFixedSize(du.X(215), du.Y(179));
 
   auto group = [&](const char* text, int x, int y, int w, int h) {
@@ -236,11 +184,18 @@ void InitDialogWindow::SetProgressPos(int pos) {
   progress_->setValue(std::clamp(pos, progress_->minimum(), progress_->maximum()));
 }
 
-void InitDialogWindow::Beep(DWORD, DWORD) { QApplication::beep(); }
+void InitDialogWindow::Beep(DWORD frequency, DWORD durationMs) { ::Beep(frequency, durationMs); }
 
 int InitDialogWindow::AskUser(UINT captionId, UINT textId, UINT style) {
-  const std::u16string caption = LoadText(captionId, 256), text = LoadText(textId, 256);
-  return MessageBoxW(Window(), text.c_str(), caption.c_str(), style);
+  MSGBOXPARAMSW params{};
+  params.cbSize = sizeof params;
+  params.hwndOwner = Window();
+  params.hInstance = NxThisModule();
+  params.lpszText = MAKEINTRESOURCEW(textId);
+  params.lpszCaption = MAKEINTRESOURCEW(captionId);
+  params.dwStyle = style;
+  params.dwLanguageId = GetUserDefaultLangID();
+  return MessageBoxIndirectW(&params);
 }
 
 void InitDialogWindow::ReportStartError(HRESULT hr) {
@@ -253,7 +208,7 @@ void InitDialogWindow::EndDialog(int result) {
   done(result);
 }
 
-HWND InitDialogWindow::Window() { return reinterpret_cast<HWND>(static_cast<QWidget*>(this)); }
+HWND InitDialogWindow::Window() { return nxqt::ToHwnd(this); }
 
 void InitDialogWindow::Post(std::function<void()> update) {
   QMetaObject::invokeMethod(this, std::move(update), Qt::QueuedConnection);
@@ -283,13 +238,12 @@ void InitDialogWindow::keyPressEvent(QKeyEvent* event) {
 int RunDialog(int argc, char** argv) {
   QApplication app(argc, argv);
   SetErrorMode(SEM_FAILCRITICALERRORS);  // probing readers without media raises nothing
-  NxSetMessageBoxHook(&QtMessageBox, nullptr);
+  nxqt::InstallMessageBox();  // the platform's message boxes as windows of this application
   {
     InitDialog logic;  // reads the registry; writes it back at the end of this scope
     InitDialogWindow window(&logic);
     window.exec();
   }
-  NxSetMessageBoxHook(nullptr, nullptr);
   return 0;
 }
 
