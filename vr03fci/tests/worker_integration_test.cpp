@@ -277,6 +277,8 @@ TEST(CardWithoutService, StartFailsWithTheOpenErrorAndLeavesNothingBehind) {
   EXPECT_EQ(owner.worker, nullptr);
   EXPECT_EQ(owner.statusIds, (std::vector<UINT>{fci::IDS_RUNNING, fci::IDS_READY}));
   EXPECT_TRUE(owner.drivesEnabled);
+  // The suspended thread has been ended; the system may take a moment to reap it.
+  for (int i = 0; i < 100 && CountEntries("/proc/self/task") != threads; ++i) std::this_thread::sleep_for(10ms);
   EXPECT_EQ(CountEntries("/proc/self/task"), threads);
   EXPECT_EQ(CountEntries("/proc/self/fd"), fds);
   unsetenv("NX_PIPE_DIR");
