@@ -41,7 +41,7 @@ ULONGLONG Capacity(const BootRecord& b) {
   return data / b.secPerClus * b.secPerClus * 512;
 }
 
-// Entry n of a FAT as the FAT specification reads it.
+// Entry n of a FAT as every FAT driver reads it.
 DWORD Entry(const std::vector<uint8_t>& fat, bool fat12, DWORD n) {
   if (!fat12) return fat[2 * n] | fat[2 * n + 1] << 8;
   DWORD off = n + n / 2;
