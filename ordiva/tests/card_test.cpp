@@ -100,7 +100,7 @@ TEST(SessionHeader, Patch) {
 // Drives pinned to folders for the scope of a test.
 class Drives {
  public:
-  void Pin(const std::string& spec) { pins_ += (pins_.empty() ? "" : ";") + spec; }
+  void Pin(const std::string& pin) { pins_ += (pins_.empty() ? "" : ";") + pin; }
   std::string Folder(const std::string& name, bool withFile, size_t size = 4096) {
     const std::string path = dir_.Path() + "/" + name;
     std::filesystem::create_directories(path);
