@@ -17,6 +17,8 @@ add_executable(nxrc
   ${CMAKE_SOURCE_DIR}/platform/tools/nxrc/strings_format.cpp)
 nx_strict(nxrc)
 target_link_libraries(nxrc PRIVATE PNG::PNG)
+# Header-only byte coding of the platform; nxrc runs at build time and links no library.
+target_include_directories(nxrc PRIVATE ${CMAKE_SOURCE_DIR}/platform/include)
 
 function(nx_add_resources target)
   cmake_parse_arguments(R "" "" "STRINGS;ICONS" ${ARGN})

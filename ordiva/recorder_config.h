@@ -5,6 +5,7 @@
 
 #include <cstddef>
 
+#include "nxpal/bytes.h"
 #include "nxpal/types.h"
 
 namespace ordiva {
@@ -12,11 +13,8 @@ namespace ordiva {
 // A little-endian 16-bit field at any offset.
 struct LeWord {
   BYTE b[2];
-  constexpr WORD Get() const { return static_cast<WORD>(b[0] | (b[1] << 8)); }
-  constexpr void Set(WORD v) {
-    b[0] = static_cast<BYTE>(v & 0xFF);
-    b[1] = static_cast<BYTE>(v >> 8);
-  }
+  constexpr WORD Get() const { return nx::LoadLe16(b); }
+  constexpr void Set(WORD v) { nx::StoreLe16(b, v); }
 };
 static_assert(sizeof(LeWord) == 2 && alignof(LeWord) == 1);
 

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <string>
 
+#include "nxpal/bytes.h"
+
 namespace pfwire {
 
 // The service's well-known pipe; a connection pipe adds "_%08X" with the connection id.
@@ -71,93 +73,73 @@ struct Ack {
 static_assert(sizeof(Ack) == 12);
 static_assert(offsetof(Ack, amount) == 4 && offsetof(Ack, total) == 8);
 
-inline void Put32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  p[2] = static_cast<uint8_t>(v >> 16);
-  p[3] = static_cast<uint8_t>(v >> 24);
-}
-inline uint32_t Get32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
-
 inline void Encode(const ConnectHeader& r, uint8_t out[16]) {
   std::memcpy(out, r.magic, 4);
-  Put32(out + 4, r.processId);
-  Put32(out + 8, r.event);
-  Put32(out + 12, r.requestSize);
+  nx::StoreLe32(out + 4, r.processId);
+  nx::StoreLe32(out + 8, r.event);
+  nx::StoreLe32(out + 12, r.requestSize);
 }
 inline ConnectHeader DecodeConnectHeader(const uint8_t in[16]) {
   ConnectHeader r;
   std::memcpy(r.magic, in, 4);
-  r.processId = Get32(in + 4);
-  r.event = Get32(in + 8);
-  r.requestSize = Get32(in + 12);
+  r.processId = nx::LoadLe32(in + 4);
+  r.event = nx::LoadLe32(in + 8);
+  r.requestSize = nx::LoadLe32(in + 12);
   return r;
 }
 
 inline void Encode(const OpenRequestHead& r, uint8_t out[24]) {
-  for (int i = 0; i < 4; ++i) Put32(out + 4 * i, r.params[i]);
-  Put32(out + 16, r.hasSink);
-  Put32(out + 20, r.nameLength);
+  for (int i = 0; i < 4; ++i) nx::StoreLe32(out + 4 * i, r.params[i]);
+  nx::StoreLe32(out + 16, r.hasSink);
+  nx::StoreLe32(out + 20, r.nameLength);
 }
 inline OpenRequestHead DecodeOpenRequestHead(const uint8_t in[24]) {
   OpenRequestHead r;
-  for (int i = 0; i < 4; ++i) r.params[i] = Get32(in + 4 * i);
-  r.hasSink = Get32(in + 16);
-  r.nameLength = Get32(in + 20);
+  for (int i = 0; i < 4; ++i) r.params[i] = nx::LoadLe32(in + 4 * i);
+  r.hasSink = nx::LoadLe32(in + 16);
+  r.nameLength = nx::LoadLe32(in + 20);
   return r;
 }
 
 // The name after an open request's head: n units and the terminator, in a request of
 // OpenRequestSize(n) bytes.
 inline void EncodeOpenName(const char16_t* name, uint32_t n, uint8_t* request) {
-  uint8_t* p = request + sizeof(OpenRequestHead);
-  for (uint32_t i = 0; i < n; ++i, p += 2) {
-    p[0] = static_cast<uint8_t>(name[i]);
-    p[1] = static_cast<uint8_t>(name[i] >> 8);
-  }
-  p[0] = p[1] = 0;
+  nx::PutUtf16Le(request + sizeof(OpenRequestHead), std::u16string_view(name, n));
+  nx::StoreLe16(request + sizeof(OpenRequestHead) + 2 * n, 0);
 }
 // The name of a request of OpenRequestSize(n) bytes; false unless its one zero unit is
 // the terminator.
 inline bool DecodeOpenName(const uint8_t* request, uint32_t n, std::u16string* out) {
   const uint8_t* p = request + sizeof(OpenRequestHead);
-  out->assign(n, u'\0');
-  for (uint32_t i = 0; i <= n; ++i, p += 2) {
-    const auto c = static_cast<char16_t>(p[0] | (p[1] << 8));
-    if ((i == n) != (c == 0)) return false;
-    if (i < n) (*out)[i] = c;
-  }
-  return true;
+  *out = nx::GetUtf16Le(p, n);
+  return out->find(u'\0') == std::u16string::npos && nx::LoadLe16(p + 2 * n) == 0;
 }
 
 inline void Encode(const OpenReply& r, uint8_t out[16]) {
-  Put32(out, r.status);
-  Put32(out + 4, r.connectionId);
-  Put32(out + 8, r.reserved[0]);
-  Put32(out + 12, r.reserved[1]);
+  nx::StoreLe32(out, r.status);
+  nx::StoreLe32(out + 4, r.connectionId);
+  nx::StoreLe32(out + 8, r.reserved[0]);
+  nx::StoreLe32(out + 12, r.reserved[1]);
 }
 inline OpenReply DecodeOpenReply(const uint8_t in[16]) {
   OpenReply r{};
-  r.status = Get32(in);
-  r.connectionId = Get32(in + 4);
+  r.status = nx::LoadLe32(in);
+  r.connectionId = nx::LoadLe32(in + 4);
   return r;
 }
 
 inline void Encode(const Request& r, uint8_t out[12]) {
-  Put32(out, r.op);
-  Put32(out + 4, r.arg1);
-  Put32(out + 8, r.arg2);
+  nx::StoreLe32(out, r.op);
+  nx::StoreLe32(out + 4, r.arg1);
+  nx::StoreLe32(out + 8, r.arg2);
 }
-inline Request DecodeRequest(const uint8_t in[12]) { return Request{Get32(in), Get32(in + 4), Get32(in + 8)}; }
+inline Request DecodeRequest(const uint8_t in[12]) { return Request{nx::LoadLe32(in), nx::LoadLe32(in + 4), nx::LoadLe32(in + 8)}; }
 
 inline void Encode(const Ack& r, uint8_t out[12]) {
-  Put32(out, r.status);
-  Put32(out + 4, r.amount);
-  Put32(out + 8, r.total);
+  nx::StoreLe32(out, r.status);
+  nx::StoreLe32(out + 4, r.amount);
+  nx::StoreLe32(out + 8, r.total);
 }
-inline Ack DecodeAck(const uint8_t in[12]) { return Ack{Get32(in), Get32(in + 4), Get32(in + 8)}; }
+inline Ack DecodeAck(const uint8_t in[12]) { return Ack{nx::LoadLe32(in), nx::LoadLe32(in + 4), nx::LoadLe32(in + 8)}; }
 
 }  // namespace pfwire

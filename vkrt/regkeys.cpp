@@ -2,6 +2,8 @@
 // of GUIDs in binary values.
 #include "regkeys.h"
 
+#include "nxpal/bytes.h"
+
 namespace vkrt {
 
 HRESULT RemoveGuidKey(LPCWSTR rootPath, const GUID& guid) {
@@ -16,17 +18,17 @@ HRESULT RemoveGuidKey(LPCWSTR rootPath, const GUID& guid) {
 }
 
 void EncodeGuid(const GUID& g, BYTE* out) {
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<BYTE>(g.Data1 >> (8 * i));
-  for (int i = 0; i < 2; ++i) out[4 + i] = static_cast<BYTE>(g.Data2 >> (8 * i));
-  for (int i = 0; i < 2; ++i) out[6 + i] = static_cast<BYTE>(g.Data3 >> (8 * i));
+  nx::StoreLe32(out, g.Data1);
+  nx::StoreLe16(out + 4, g.Data2);
+  nx::StoreLe16(out + 6, g.Data3);
   for (int i = 0; i < 8; ++i) out[8 + i] = g.Data4[i];
 }
 
 GUID DecodeGuid(const BYTE* in) {
   GUID g{};
-  for (int i = 0; i < 4; ++i) g.Data1 |= static_cast<uint32_t>(in[i]) << (8 * i);
-  g.Data2 = static_cast<uint16_t>(in[4] | (in[5] << 8));
-  g.Data3 = static_cast<uint16_t>(in[6] | (in[7] << 8));
+  g.Data1 = nx::LoadLe32(in);
+  g.Data2 = nx::LoadLe16(in + 4);
+  g.Data3 = nx::LoadLe16(in + 6);
   for (int i = 0; i < 8; ++i) g.Data4[i] = in[8 + i];
   return g;
 }

@@ -5,6 +5,7 @@
 
 #include "card.h"
 #include "ids.h"
+#include "nxpal/bytes.h"
 #include "worker.h"
 
 namespace fci {
@@ -18,8 +19,8 @@ bool LoadSettings(InitParameters* params) {
   RegCloseKey(key);
   if (rc != ERROR_SUCCESS) return false;
   // Bytes 0-1: the letter (UTF-16, little-endian); 2-3: the options word.
-  params->letter = static_cast<WCHAR>(bytes[0] | bytes[1] << 8);
-  params->options = static_cast<WORD>(bytes[2] | bytes[3] << 8);
+  params->letter = static_cast<WCHAR>(nx::LoadLe16(bytes));
+  params->options = nx::LoadLe16(bytes + 2);
   return true;
 }
 
@@ -28,8 +29,9 @@ void SaveSettings(const InitParameters& params) {
   if (RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
                       &key, nullptr) != ERROR_SUCCESS)
     return;
-  const BYTE bytes[4] = {static_cast<BYTE>(params.letter), static_cast<BYTE>(params.letter >> 8),
-                         static_cast<BYTE>(params.options), static_cast<BYTE>(params.options >> 8)};
+  BYTE bytes[4];
+  nx::StoreLe16(bytes, params.letter);
+  nx::StoreLe16(bytes + 2, params.options);
   RegSetValueExW(key, kSettingsValue, 0, REG_BINARY, bytes, sizeof bytes);
   RegCloseKey(key);
 }

@@ -4,23 +4,10 @@
 #include <cstring>
 
 #include "ids.h"
+#include "nxpal/bytes.h"
 
 namespace fci {
 namespace {
-
-WORD Get16(const uint8_t* p) { return static_cast<WORD>(p[0] | p[1] << 8); }
-DWORD Get32(const uint8_t* p) {
-  return static_cast<DWORD>(p[0]) | static_cast<DWORD>(p[1]) << 8 | static_cast<DWORD>(p[2]) << 16 |
-         static_cast<DWORD>(p[3]) << 24;
-}
-void Put16(uint8_t* p, DWORD v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(uint8_t* p, DWORD v) {
-  Put16(p, v);
-  Put16(p + 2, v >> 16);
-}
 
 // FAT12 and FAT16 by the number of data clusters, as every FAT driver decides it.
 constexpr ULONGLONG kMaxFat12Clusters = 4084;
@@ -32,15 +19,15 @@ BootRecord DecodeBootRecord(const uint8_t sector[kSectorSize]) {
   RawBootRecord raw;
   std::memcpy(&raw, sector, sizeof raw);
   BootRecord b{};
-  b.bytsPerSec = Get16(raw.bytsPerSec);
+  b.bytsPerSec = nx::LoadLe16(raw.bytsPerSec);
   b.secPerClus = raw.secPerClus;
-  b.rsvdSecCnt = Get16(raw.rsvdSecCnt);
+  b.rsvdSecCnt = nx::LoadLe16(raw.rsvdSecCnt);
   b.numFATs = raw.numFATs;
-  b.rootEntCnt = Get16(raw.rootEntCnt);
-  b.totSec16 = Get16(raw.totSec16);
+  b.rootEntCnt = nx::LoadLe16(raw.rootEntCnt);
+  b.totSec16 = nx::LoadLe16(raw.totSec16);
   b.media = raw.media;
-  b.fatSz16 = Get16(raw.fatSz16);
-  b.totSec32 = Get32(raw.totSec32);
+  b.fatSz16 = nx::LoadLe16(raw.fatSz16);
+  b.totSec32 = nx::LoadLe32(raw.totSec32);
   b.fat12 = std::memcmp(raw.filSysType, "FAT12", 5) == 0;
   return b;
 }
@@ -114,8 +101,8 @@ void FillFat(const CardLayout& layout, uint8_t* image) {
   image[0] = layout.media;
   if (!layout.fat12) {
     image[1] = image[2] = image[3] = 0xFF;
-    for (DWORD n = 2; n < layout.lastCluster; ++n) Put16(image + 2 * n, n + 1);
-    Put16(image + 2 * layout.lastCluster, 0xFFFF);
+    for (DWORD n = 2; n < layout.lastCluster; ++n) nx::StoreLe16(image + 2 * n, static_cast<uint16_t>(n + 1));
+    nx::StoreLe16(image + 2 * layout.lastCluster, 0xFFFF);
     return;
   }
   image[1] = image[2] = 0xFF;
@@ -143,10 +130,10 @@ void FillRootSector(uint8_t sector[kSectorSize], DWORD fileSize, const SYSTEMTIM
   RawDirEntry e{};
   std::memcpy(e.name, "VKFRCG  ", 8);
   std::memcpy(e.ext, "BIN", 3);
-  Put16(e.wrtTime, local.wHour * 2048u + local.wMinute * 32u + local.wSecond / 2u);
-  Put16(e.wrtDate, ((local.wYear - 1980u) & 0x7F) * 512u + local.wMonth * 32u + local.wDay);
-  Put16(e.fstClus, 2);
-  Put32(e.fileSize, fileSize);
+  nx::StoreLe16(e.wrtTime, static_cast<uint16_t>(local.wHour * 2048u + local.wMinute * 32u + local.wSecond / 2u));
+  nx::StoreLe16(e.wrtDate, static_cast<uint16_t>(((local.wYear - 1980u) & 0x7F) * 512u + local.wMonth * 32u + local.wDay));
+  nx::StoreLe16(e.fstClus, 2);
+  nx::StoreLe32(e.fileSize, static_cast<uint32_t>(fileSize));
   std::memcpy(sector, &e, sizeof e);
 }
 

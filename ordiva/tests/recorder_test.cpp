@@ -278,8 +278,8 @@ TEST(RecorderConfigLayout, FieldsSitAtTheirOffsetsLittleEndian) {
   EXPECT_EQ(b[26], 0x07);
   EXPECT_EQ(b[27], 0x34);
   EXPECT_EQ(b[28], 0x08);
-  EXPECT_EQ(b[16] | (b[17] << 8), 728);
-  EXPECT_EQ(b[36] | (b[37] << 8), 182);
+  EXPECT_EQ(nx::LoadLe16(b + 16), 728);
+  EXPECT_EQ(nx::LoadLe16(b + 36), 182);
   EXPECT_EQ(b[8], 44);
   EXPECT_EQ(b[9], 0);
   EXPECT_EQ(b[46], 0xEF);

@@ -21,6 +21,7 @@
 
 #include "nxtest/temp.h"
 
+#include "nxpal/bytes.h"
 #include "nxpal/registry.h"
 #include "nxpal/text.h"
 
@@ -639,9 +640,7 @@ TEST_F(Registry, ProcessesWritingOneHiveAtOnceLoseNothing) {
       Bytes got;
       std::u16string name = nx::Utf8ToUtf16("c" + std::to_string(c) + "-" + std::to_string(i));
       ASSERT_EQ(Get(shared, name.c_str(), &got), ERROR_SUCCESS);
-      DWORD v = 0;
-      std::memcpy(&v, got.data(), 4);
-      EXPECT_EQ(v, static_cast<DWORD>(c * 1000 + i));
+      EXPECT_EQ(nx::LoadLe32(got.data()), static_cast<DWORD>(c * 1000 + i));
     }
 }
 

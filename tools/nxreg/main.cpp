@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "nxpal/bytes.h"
 #include "nxpal/windows.h"
 #include "nxrtl/nxrtl.h"
 #include "regfile.h"
@@ -28,7 +29,6 @@ using nxreg::Lower;
 using nxreg::ParseKey;
 using nxreg::ParseRegText;
 using nxreg::U8;
-using nxreg::UnitBytes;
 using nxreg::Upper;
 using nxreg::W;
 
@@ -240,21 +240,16 @@ std::string HexBytes(const std::string& data) {
   return out;
 }
 
-std::u16string Units(const std::string& data) {
-  std::u16string s(data.size() / 2, u'\0');
-  std::memcpy(s.data(), data.data(), s.size() * 2);
-  return s;
-}
 // The data as query shows it.
 std::string DataText(const Val& v) {
   switch (v.type) {
     case REG_SZ:
     case REG_EXPAND_SZ: {
-      std::u16string s = Units(v.data);
+      std::u16string s = nx::FromUtf16LeBytes(v.data);
       return U8(s.substr(0, s.find(u'\0')));
     }
     case REG_MULTI_SZ: {
-      std::u16string s = Units(v.data);
+      std::u16string s = nx::FromUtf16LeBytes(v.data);
       while (!s.empty() && s.back() == u'\0') s.pop_back();
       std::string out;
       size_t start = 0;
@@ -270,9 +265,8 @@ std::string DataText(const Val& v) {
     case REG_DWORD:
     case REG_DWORD_BIG_ENDIAN:
       if (v.data.size() == 4) {
-        auto b = reinterpret_cast<const unsigned char*>(v.data.data());
-        DWORD x = v.type == REG_DWORD ? (b[0] | b[1] << 8 | b[2] << 16 | static_cast<DWORD>(b[3]) << 24)
-                                      : (b[3] | b[2] << 8 | b[1] << 16 | static_cast<DWORD>(b[0]) << 24);
+        DWORD x = nx::LoadLe32(v.data.data());
+        if (v.type == REG_DWORD_BIG_ENDIAN) x = __builtin_bswap32(x);
         char buf[16];
         std::snprintf(buf, sizeof buf, "0x%x", x);
         return buf;
@@ -280,8 +274,7 @@ std::string DataText(const Val& v) {
       break;
     case REG_QWORD:
       if (v.data.size() == 8) {
-        uint64_t x = 0;
-        std::memcpy(&x, v.data.data(), 8);
+        const uint64_t x = nx::LoadLe64(v.data.data());
         char buf[24];
         std::snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(x));
         return buf;
@@ -319,7 +312,7 @@ std::string ParseHexString(const std::string& text) {
 std::string DataFromText(DWORD type, const std::string& text, const std::string& separator) {
   switch (type) {
     case REG_SZ:
-    case REG_EXPAND_SZ: return UnitBytes(W(text) + u'\0');
+    case REG_EXPAND_SZ: return nx::Utf16LeBytes(W(text) + u'\0');
     case REG_MULTI_SZ: {
       std::u16string all;
       size_t start = 0;
@@ -331,21 +324,22 @@ std::string DataFromText(DWORD type, const std::string& text, const std::string&
         if (end == std::string::npos) break;
         start = end + separator.size();
       }
-      return UnitBytes(all + u'\0');
+      return nx::Utf16LeBytes(all + u'\0');
     }
     case REG_DWORD: {
-      auto v = static_cast<DWORD>(ParseNumber(text.empty() ? "0" : text, 0xFFFFFFFFu, "number"));
-      return std::string(reinterpret_cast<const char*>(&v), 4);
+      std::string bytes(4, '\0');
+      nx::StoreLe32(bytes.data(), static_cast<DWORD>(ParseNumber(text.empty() ? "0" : text, 0xFFFFFFFFu, "number")));
+      return bytes;
     }
     case REG_DWORD_BIG_ENDIAN: {
-      auto v = static_cast<DWORD>(ParseNumber(text.empty() ? "0" : text, 0xFFFFFFFFu, "number"));
-      char b[4] = {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
-                   static_cast<char>(v)};
-      return std::string(b, 4);
+      std::string bytes(4, '\0');
+      nx::StoreLe32(bytes.data(), __builtin_bswap32(static_cast<DWORD>(ParseNumber(text.empty() ? "0" : text, 0xFFFFFFFFu, "number"))));
+      return bytes;
     }
     case REG_QWORD: {
-      uint64_t v = ParseNumber(text.empty() ? "0" : text, UINT64_MAX, "number");
-      return std::string(reinterpret_cast<const char*>(&v), 8);
+      std::string bytes(8, '\0');
+      nx::StoreLe64(bytes.data(), ParseNumber(text.empty() ? "0" : text, UINT64_MAX, "number"));
+      return bytes;
     }
     default: return ParseHexString(text);
   }
@@ -551,7 +545,7 @@ std::string Escape(const std::string& s) {
 // one terminating null, none inside, no line breaks, valid UTF-16.
 bool PlainString(const Val& v) {
   if (v.type != REG_SZ || v.data.size() % 2 || v.data.size() < 2) return false;
-  std::u16string s = Units(v.data);
+  std::u16string s = nx::FromUtf16LeBytes(v.data);
   if (s.back() != u'\0') return false;
   s.pop_back();
   if (s.find_first_of(std::u16string(u"\0\r\n", 3)) != std::u16string::npos) return false;
@@ -564,10 +558,8 @@ std::string ValueLine(const Val& v) {
   std::string line = v.name.empty() ? "@=" : "\"" + Escape(U8(v.name)) + "\"=";
   if (PlainString(v)) return line + "\"" + Escape(DataText(v)) + "\"";
   if (v.type == REG_DWORD && v.data.size() == 4) {
-    DWORD x = 0;
-    std::memcpy(&x, v.data.data(), 4);
     char buf[16];
-    std::snprintf(buf, sizeof buf, "dword:%08x", x);
+    std::snprintf(buf, sizeof buf, "dword:%08x", nx::LoadLe32(v.data.data()));
     return line + buf;
   }
   char prefix[24];

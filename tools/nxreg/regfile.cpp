@@ -6,6 +6,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "nxpal/bytes.h"
 #include "nxpal/text.h"
 
 namespace nxreg {
@@ -22,7 +23,6 @@ std::string Upper(std::string s) {
 }
 std::u16string W(const std::string& s) { return nx::Utf8ToUtf16(s); }
 std::string U8(std::u16string_view s) { return nx::Utf16ToUtf8(s); }
-std::string UnitBytes(const std::u16string& s) { return std::string(reinterpret_cast<const char*>(s.data()), s.size() * 2); }
 
 std::optional<KeyPath> ParseKey(const std::string& text) {
   auto slash = text.find('\\');
@@ -51,9 +51,7 @@ namespace {
 // The file's text as UTF-8 lines: UTF-8 with or without BOM, or UTF-16LE with BOM.
 std::vector<std::string> TextLines(std::string raw) {
   if (raw.compare(0, 2, "\xFF\xFE") == 0) {
-    std::u16string units((raw.size() - 2) / 2, u'\0');
-    std::memcpy(units.data(), raw.data() + 2, units.size() * 2);
-    raw = U8(units);
+    raw = U8(nx::FromUtf16LeBytes(std::string_view(raw).substr(2)));
   } else if (raw.compare(0, 3, "\xEF\xBB\xBF") == 0) {
     raw.erase(0, 3);
   }
@@ -137,14 +135,14 @@ std::vector<Change> ParseRegText(const std::string& raw, const std::string& sour
       auto text = Quoted(data, p);
       if (!text || Trim(data.substr(p)) != "") fail("malformed string data");
       c.type = REG_SZ;
-      c.data = UnitBytes(W(*text) + u'\0');
+      c.data = nx::Utf16LeBytes(W(*text) + u'\0');
     } else if (Lower(data).rfind("dword:", 0) == 0) {
       std::string digits = data.substr(6);
       if (digits.empty() || digits.size() > 8 || digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
         fail("malformed dword data");
-      auto v = static_cast<DWORD>(std::stoul(digits, nullptr, 16));
       c.type = REG_DWORD;
-      c.data = std::string(reinterpret_cast<const char*>(&v), 4);
+      c.data.assign(4, '\0');
+      nx::StoreLe32(c.data.data(), static_cast<DWORD>(std::stoul(digits, nullptr, 16)));
     } else if (Lower(data).rfind("hex", 0) == 0) {
       size_t colon = data.find(':');
       if (colon == std::string::npos) fail("malformed hex data");

@@ -24,8 +24,6 @@ std::string Lower(std::string s);
 std::string Upper(std::string s);
 std::u16string W(const std::string& s);
 std::string U8(std::u16string_view s);
-// The bytes of a string's UTF-16LE units, as REG_SZ data holds them.
-std::string UnitBytes(const std::u16string& s);
 
 struct KeyPath {
   HKEY root = nullptr;

@@ -185,8 +185,8 @@ TEST_F(PagedFileTest, OpenSendsTheConnectHeaderAndRequestByteForByte) {
   ASSERT_EQ(svc.header.size(), 16u);
   const auto* h = reinterpret_cast<const uint8_t*>(svc.header.data());
   EXPECT_EQ(std::string(svc.header, 0, 4), "SSKV");
-  EXPECT_EQ(pfwire::Get32(h + 4), static_cast<uint32_t>(getpid()));
-  EXPECT_EQ(pfwire::Get32(h + 12), 2u * 6 + 26);
+  EXPECT_EQ(nx::LoadLe32(h + 4), static_cast<uint32_t>(getpid()));
+  EXPECT_EQ(nx::LoadLe32(h + 12), 2u * 6 + 26);
   // The event: unnamed, auto-reset, signalled once the exchange is over.
   EXPECT_EQ(svc.EventCount(), 1u);
 
@@ -204,7 +204,7 @@ TEST_F(PagedFileTest, RefusedOpenGivesTheServicesStatus) {
   EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
   EXPECT_EQ(pf, nullptr);
   svc.Join();
-  EXPECT_EQ(pfwire::Get32(reinterpret_cast<const uint8_t*>(svc.request.data()) + 16), 0u);  // no sink
+  EXPECT_EQ(nx::LoadLe32(reinterpret_cast<const uint8_t*>(svc.request.data()) + 16), 0u);  // no sink
   EXPECT_EQ(svc.EventCount(), 1u);  // signalled whatever the outcome
 }
 

@@ -20,7 +20,7 @@ std::string TrimmedLabel(const uint8_t* p, size_t n) {
 }
 
 uint32_t FirstCluster(const FatDirEntry& e) {
-  return (static_cast<uint32_t>(Le16(e.fstClusHi)) << 16) | Le16(e.fstClusLo);
+  return (static_cast<uint32_t>(nx::LoadLe16(e.fstClusHi)) << 16) | nx::LoadLe16(e.fstClusLo);
 }
 
 }  // namespace
@@ -31,18 +31,18 @@ bool ParseFatBootSector(const uint8_t* sector, size_t len, FatLayout* out) {
   std::memcpy(&bpb, sector, sizeof bpb);
   if (bpb.jump[0] != 0xEB && bpb.jump[0] != 0xE9) return false;
   FatLayout l;
-  l.bytesPerSector = Le16(bpb.bytsPerSec);
+  l.bytesPerSector = nx::LoadLe16(bpb.bytsPerSec);
   l.sectorsPerCluster = bpb.secPerClus;
-  l.reservedSectors = Le16(bpb.rsvdSecCnt);
+  l.reservedSectors = nx::LoadLe16(bpb.rsvdSecCnt);
   l.numFats = bpb.numFats;
-  l.rootEntries = Le16(bpb.rootEntCnt);
-  l.fatSectors = Le16(bpb.fatSz16);
-  l.totalSectors = Le16(bpb.totSec16) != 0 ? Le16(bpb.totSec16) : Le32(bpb.totSec32);
+  l.rootEntries = nx::LoadLe16(bpb.rootEntCnt);
+  l.fatSectors = nx::LoadLe16(bpb.fatSz16);
+  l.totalSectors = nx::LoadLe16(bpb.totSec16) != 0 ? nx::LoadLe16(bpb.totSec16) : nx::LoadLe32(bpb.totSec32);
   if (l.bytesPerSector < 512 || l.bytesPerSector > 4096 || !IsPowerOfTwo(l.bytesPerSector)) return false;
   if (!IsPowerOfTwo(l.sectorsPerCluster) || l.reservedSectors == 0 || l.numFats == 0) return false;
   FatExt32 ext32;
   std::memcpy(&ext32, sector + sizeof(FatBpb), sizeof ext32);
-  if (l.fatSectors == 0) l.fatSectors = Le32(ext32.fatSz32);
+  if (l.fatSectors == 0) l.fatSectors = nx::LoadLe32(ext32.fatSz32);
   if (l.fatSectors == 0 || l.totalSectors == 0) return false;
   l.rootDirSectors = (l.rootEntries * 32 + l.bytesPerSector - 1) / l.bytesPerSector;
   uint64_t firstData = static_cast<uint64_t>(l.reservedSectors) + static_cast<uint64_t>(l.numFats) * l.fatSectors +
@@ -50,23 +50,23 @@ bool ParseFatBootSector(const uint8_t* sector, size_t len, FatLayout* out) {
   if (firstData >= l.totalSectors) return false;
   l.firstDataSector = static_cast<uint32_t>(firstData);
   l.clusterCount = (l.totalSectors - l.firstDataSector) / l.sectorsPerCluster;
-  l.bits = l.clusterCount < 4085 ? 12 : l.clusterCount < 65525 ? 16 : 32;
+  l.bits = l.clusterCount < kFat12ClusterLimit ? 12 : l.clusterCount < kFat16ClusterLimit ? 16 : 32;
   // The table must hold an entry for every cluster.
   uint64_t entries = static_cast<uint64_t>(l.fatSectors) * l.bytesPerSector * 8 / static_cast<uint64_t>(l.bits);
   if (entries < static_cast<uint64_t>(l.clusterCount) + 2) return false;
   if (l.bits == 32) {
     if (l.rootEntries != 0) return false;
-    l.rootCluster = Le32(ext32.rootClus);
-    if (ext32.bootSig == 0x29) {
-      l.serial = Le32(ext32.volId);
+    l.rootCluster = nx::LoadLe32(ext32.rootClus);
+    if (ext32.bootSig == kFatExtendedBootSignature) {
+      l.serial = nx::LoadLe32(ext32.volId);
       l.bootLabel = TrimmedLabel(ext32.volLab, sizeof ext32.volLab);
     }
   } else {
     if (l.rootEntries == 0) return false;
     FatExt16 ext16;
     std::memcpy(&ext16, sector + sizeof(FatBpb), sizeof ext16);
-    if (ext16.bootSig == 0x29) {
-      l.serial = Le32(ext16.volId);
+    if (ext16.bootSig == kFatExtendedBootSignature) {
+      l.serial = nx::LoadLe32(ext16.volId);
       l.bootLabel = TrimmedLabel(ext16.volLab, sizeof ext16.volLab);
     }
   }
@@ -144,17 +144,17 @@ DWORD FatVolume::Entry(uint32_t cluster, uint32_t* value) {
     case 12:
       err = ReadFatBytes(fatStart + cluster + cluster / 2, b, 2);
       if (err != ERROR_SUCCESS) return err;
-      *value = (cluster & 1) ? (Le16(b) >> 4) : (Le16(b) & 0x0FFF);
+      *value = (cluster & 1) ? (nx::LoadLe16(b) >> 4) : (nx::LoadLe16(b) & 0x0FFF);
       return ERROR_SUCCESS;
     case 16:
       err = ReadFatBytes(fatStart + static_cast<ULONGLONG>(cluster) * 2, b, 2);
       if (err != ERROR_SUCCESS) return err;
-      *value = Le16(b);
+      *value = nx::LoadLe16(b);
       return ERROR_SUCCESS;
     default:
       err = ReadFatBytes(fatStart + static_cast<ULONGLONG>(cluster) * 4, b, 4);
       if (err != ERROR_SUCCESS) return err;
-      *value = Le32(b) & 0x0FFFFFFF;
+      *value = nx::LoadLe32(b) & kFat32EntryMask;
       return ERROR_SUCCESS;
   }
 }
@@ -162,7 +162,7 @@ DWORD FatVolume::Entry(uint32_t cluster, uint32_t* value) {
 DWORD FatVolume::Chain(uint32_t first, std::vector<uint32_t>* out) {
   out->clear();
   const uint32_t last = layout_.clusterCount + 1;
-  const uint32_t endMark = layout_.bits == 12 ? 0xFF8 : layout_.bits == 16 ? 0xFFF8 : 0x0FFFFFF8;
+  const uint32_t endMark = FatEndOfChain(layout_.bits);
   if (first == 0) return ERROR_SUCCESS;  // an empty file has no clusters
   uint32_t c = first;
   while (c < endMark) {
@@ -197,7 +197,7 @@ DWORD FatVolume::ForEachEntry(uint32_t firstCluster, Fn fn) {
     for (size_t i = 0; i + 32 <= got; i += 32) {
       FatDirEntry e;
       std::memcpy(&e, buf.data() + i, sizeof e);
-      if (e.name[0] == 0 || !fn(e)) {
+      if (e.name[0] == kFatEndOfDirectory || !fn(e)) {
         *stop = true;
         break;
       }
@@ -233,15 +233,15 @@ DWORD FatVolume::Find(const std::vector<std::u16string>& components, FatNode* ou
     bool found = false;
     FatNode next;
     DWORD err = ForEachEntry(node.firstCluster, [&](const FatDirEntry& e) {
-      if (e.name[0] == 0xE5 || e.attr == kFatAttrLongName || (e.attr & kFatAttrVolumeLabel)) return true;
+      if (e.name[0] == kFatDeletedEntry || e.attr == kFatAttrLongName || (e.attr & kFatAttrVolumeLabel)) return true;
       uint8_t name[11];
       std::memcpy(name, e.name, 11);
-      if (name[0] == 0x05) name[0] = 0xE5;  // stored form of a leading E5 byte
+      if (name[0] == kFatDeletedEscape) name[0] = kFatDeletedEntry;
       if (std::memcmp(name, want, 11) != 0) return true;
       found = true;
       next.attr = e.attr;
       next.firstCluster = FirstCluster(e);
-      next.size = Le32(e.fileSize);
+      next.size = nx::LoadLe32(e.fileSize);
       return false;
     });
     if (err != ERROR_SUCCESS) return err;
@@ -256,7 +256,7 @@ DWORD FatVolume::Label(std::string* out) {
   std::string label;
   bool found = false;
   DWORD err = ForEachEntry(0, [&](const FatDirEntry& e) {
-    if (e.name[0] == 0xE5 || e.attr == kFatAttrLongName || !(e.attr & kFatAttrVolumeLabel)) return true;
+    if (e.name[0] == kFatDeletedEntry || e.attr == kFatAttrLongName || !(e.attr & kFatAttrVolumeLabel)) return true;
     label = TrimmedLabel(e.name, 11);
     found = true;
     return false;

@@ -11,11 +11,12 @@
 #include <vector>
 
 #include "file/volume.h"
+#include "nxpal/bytes.h"
 #include "nxpal/types.h"
 
 namespace nxpal {
 
-// ---- on-disk records (all integers little-endian, read with Le16/Le32) ----------------
+// ---- on-disk records (all integers little-endian, read with nx::LoadLe16/32) ---------
 #pragma pack(push, 1)
 // The BIOS parameter block shared by all FAT kinds, bytes 0-35 of the boot sector.
 struct FatBpb {
@@ -89,11 +90,26 @@ static_assert(offsetof(FatDirEntry, attr) == 11 && offsetof(FatDirEntry, fstClus
               offsetof(FatDirEntry, fstClusLo) == 26 && offsetof(FatDirEntry, fileSize) == 28);
 #pragma pack(pop)
 
-inline uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-inline uint32_t Le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
+// Extended boot signature (bootSig of FatExt16 and FatExt32): serial and label are valid.
+inline constexpr uint8_t kFatExtendedBootSignature = 0x29;
+// The last two bytes of a boot sector or partition table: 55 AA.
+inline constexpr size_t kBootSignatureOffset = 510;
+inline constexpr uint8_t kBootSignature[2] = {0x55, 0xAA};
+
+// The FAT's width follows from the cluster count alone: fewer than 4085 clusters is
+// FAT12, fewer than 65525 FAT16, otherwise FAT32.
+inline constexpr uint32_t kFat12ClusterLimit = 4085;
+inline constexpr uint32_t kFat16ClusterLimit = 65525;
+// FAT32 entries use 28 bits; the top four are reserved.
+inline constexpr uint32_t kFat32EntryMask = 0x0FFFFFFF;
+// Entries from this value on end a chain, by FAT width.
+constexpr uint32_t FatEndOfChain(int bits) { return bits == 12 ? 0xFF8 : bits == 16 ? 0xFFF8 : 0x0FFFFFF8; }
+
+// First name byte of a directory entry: the end of the folder's entries, a deleted
+// entry, and the escape that stores a real leading E5 byte of a name in its place.
+inline constexpr uint8_t kFatEndOfDirectory = 0x00;
+inline constexpr uint8_t kFatDeletedEntry = 0xE5;
+inline constexpr uint8_t kFatDeletedEscape = 0x05;
 
 inline constexpr uint8_t kFatAttrVolumeLabel = 0x08;
 inline constexpr uint8_t kFatAttrLongName = 0x0F;

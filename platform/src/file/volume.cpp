@@ -50,11 +50,11 @@ size_t DirectAlignment(int fd, bool block) {
 ULONGLONG FirstPartition(const uint8_t* s, ULONGLONG* length) {
   FatLayout ignored;
   if (ParseFatBootSector(s, 512, &ignored)) return 0;
-  if (s[510] != 0x55 || s[511] != 0xAA) return 0;
+  if (std::memcmp(s + kBootSignatureOffset, kBootSignature, sizeof kBootSignature) != 0) return 0;
   const uint8_t* entry = s + 446;  // four 16-byte partition entries
   for (int i = 0; i < 4; ++i, entry += 16) {
     uint8_t type = entry[4];
-    uint32_t first = Le32(entry + 8), count = Le32(entry + 12);
+    uint32_t first = nx::LoadLe32(entry + 8), count = nx::LoadLe32(entry + 12);
     if (type != 0 && type != 0xEE && first != 0 && count != 0) {
       *length = static_cast<ULONGLONG>(count) * 512;
       return static_cast<ULONGLONG>(first) * 512;

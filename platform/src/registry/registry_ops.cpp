@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "nxpal/bytes.h"
 #include "nxpal/text.h"
 
 namespace nxpal {
@@ -325,7 +326,7 @@ std::string DataFromUtf8(DWORD type, const BYTE* data, DWORD cb) {
   std::string_view raw(reinterpret_cast<const char*>(data), data ? cb : 0);
   if (!IsStringType(type)) return std::string(raw);
   std::u16string text = nx::Utf8ToUtf16(raw);
-  return std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2);
+  return nx::Utf16LeBytes(text);
 }
 
 }  // namespace nxpal

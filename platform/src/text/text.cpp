@@ -9,6 +9,8 @@
 #include <cstring>
 #include <optional>
 
+#include "nxpal/bytes.h"
+
 namespace {
 
 enum class Enc { Utf8, Utf16, Cp1251 };
@@ -58,9 +60,9 @@ std::optional<std::string> Convert(Enc from, Enc to, const char* src, size_t len
     size_t skip = UnitSize(from);
     // An unmappable UTF-16 surrogate pair is one character.
     if (from == Enc::Utf16 && inLeft >= 4) {
-      uint16_t u = static_cast<uint16_t>(static_cast<unsigned char>(in[0]) | (static_cast<unsigned char>(in[1]) << 8));
+      const uint16_t u = nx::LoadLe16(in);
       if (u >= 0xD800 && u <= 0xDBFF) {
-        uint16_t v = static_cast<uint16_t>(static_cast<unsigned char>(in[2]) | (static_cast<unsigned char>(in[3]) << 8));
+        const uint16_t v = nx::LoadLe16(in + 2);
         if (v >= 0xDC00 && v <= 0xDFFF) skip = 4;
       }
     }

@@ -2,6 +2,8 @@
 // glibc iconv so that any text, Russian included, reaches the module unchanged.
 #include "strings_format.h"
 
+#include "nxpal/bytes.h"
+
 #include <errno.h>
 #include <iconv.h>
 
@@ -26,11 +28,7 @@ bool AppendUtf8(std::string_view run, std::u16string* out) {
   iconv_close(cd);
   if (r == static_cast<size_t>(-1) || inLeft != 0) return false;
   size_t units = (buffer.size() - outLeft) / 2;
-  for (size_t i = 0; i < units; ++i) {
-    auto lo = static_cast<unsigned char>(buffer[2 * i]);
-    auto hi = static_cast<unsigned char>(buffer[2 * i + 1]);
-    out->push_back(static_cast<char16_t>(lo | (hi << 8)));
-  }
+  for (size_t i = 0; i < units; ++i) out->push_back(static_cast<char16_t>(nx::LoadLe16(buffer.data() + 2 * i)));
   return true;
 }
 

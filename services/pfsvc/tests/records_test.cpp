@@ -83,7 +83,7 @@ TEST(RecordsTest, MalformedRecordsAreRefusedWithTheirOwnStatus) {
 // come out right; it must be refused, not read past the request's end.
 TEST(RecordsTest, ANameLengthThatWrapsTheSizeIsRefused) {
   std::string request = Request("");
-  pfwire::Put32(reinterpret_cast<uint8_t*>(request.data()) + offsetof(pfwire::OpenRequestHead, nameLength), 0x80000000u);
+  nx::StoreLe32(reinterpret_cast<uint8_t*>(request.data()) + offsetof(pfwire::OpenRequestHead, nameLength), 0x80000000u);
   ASSERT_EQ(pfwire::OpenRequestSize(0x80000000u), request.size()) << "the wrap this test is about";
   pfsvc::OpenRequest rq;
   EXPECT_EQ(ParseOpen(request, static_cast<uint32_t>(request.size()), &rq), ERROR_BAD_LENGTH);

@@ -63,7 +63,7 @@ class RawClient {
 };
 
 uint32_t Status(const std::string& reply) {
-  return reply.size() >= 4 ? pfwire::Get32(reinterpret_cast<const uint8_t*>(reply.data())) : 0xFFFFFFFFu;
+  return reply.size() >= 4 ? nx::LoadLe32(reinterpret_cast<const uint8_t*>(reply.data())) : 0xFFFFFFFFu;
 }
 
 class RobustnessTest : public ::testing::Test {
@@ -101,7 +101,7 @@ class RobustnessTest : public ::testing::Test {
     c.Send(req);
     std::string reply = c.Receive();
     *status = Status(reply);
-    return reply.size() == 16 && *status == 0 ? pfwire::Get32(reinterpret_cast<const uint8_t*>(reply.data()) + 4) : 0;
+    return reply.size() == 16 && *status == 0 ? nx::LoadLe32(reinterpret_cast<const uint8_t*>(reply.data()) + 4) : 0;
   }
 
   // The connection pipe of a successful raw open.
@@ -147,7 +147,7 @@ TEST_F(RobustnessTest, MalformedOpenExchangesAreRefused) {
   wrongLength[20] = static_cast<char>(wrongLength[20] + 1);
   // 2n + 26 of this length wraps round to 26, the size of a request with an empty name.
   std::string wrapping = Request("");
-  pfwire::Put32(reinterpret_cast<uint8_t*>(wrapping.data()) + 20, 0x80000000u);
+  nx::StoreLe32(reinterpret_cast<uint8_t*>(wrapping.data()) + 20, 0x80000000u);
   wrapping[24] = 'x';
   int regular = open(data_.c_str(), O_RDONLY | O_CLOEXEC);
   struct Case {
@@ -217,7 +217,7 @@ TEST_F(RobustnessTest, NonsenseRequestsGetErrorRepliesOnTheSameConnection) {
   std::string ack = conn.Receive();
   ASSERT_EQ(ack.size(), 12u);
   EXPECT_EQ(Status(ack), 0u);
-  EXPECT_EQ(pfwire::Get32(reinterpret_cast<const uint8_t*>(ack.data()) + 4), 64u * 1024);
+  EXPECT_EQ(nx::LoadLe32(reinterpret_cast<const uint8_t*>(ack.data()) + 4), 64u * 1024);
   ExpectServing();
 }
 

@@ -17,6 +17,7 @@
 #include "nxtest/seeds.h"
 #include "nxtest/temp.h"
 
+#include "nxpal/bytes.h"
 #include "nxpal/registry.h"
 #include "nxpal/text.h"
 
@@ -82,7 +83,7 @@ class Nxreg : public ::testing::TestWithParam<const char*> {
   const std::string dir_ = registry_.Dir();
 };
 
-std::string Utf16Bytes(std::u16string_view s) { return std::string(reinterpret_cast<const char*>(s.data()), s.size() * 2); }
+std::string Utf16Bytes(std::u16string_view s) { return nx::Utf16LeBytes(s); }
 
 TEST_P(Nxreg, AddQueryExportDeleteImportRoundTrip) {
   const std::string key = std::string(GetParam()) + "\\Software\\Veltrak\\Test";

@@ -30,7 +30,7 @@ void CheckOpenRequest(const uint8_t* data, size_t size, uint32_t announced) {
   pfwire::EncodeOpenName(rq.name.data(), n, again.data());
   // hasSink is a flag: any nonzero value reads as 1.
   std::vector<uint8_t> expected = bytes;
-  if (rq.hasSink) pfwire::Put32(expected.data() + offsetof(pfwire::OpenRequestHead, hasSink), 1);
+  if (rq.hasSink) nx::StoreLe32(expected.data() + offsetof(pfwire::OpenRequestHead, hasSink), 1);
   Require(again == expected);
 }
 
