@@ -117,7 +117,7 @@ TEST_F(CommandLine, CtrlCStopsAStrictRunPromptly) {
   const auto t0 = std::chrono::steady_clock::now();
   kill(p.Pid(), SIGINT);
   EXPECT_EQ(p.Wait(), 130);
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, 2s);
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, 5s) << "a prompt stop (well under a second when idle; generous for a loaded machine)";
   EXPECT_EQ(p.Out(), "Инициализация прервана пользователем.\n");
 }
 

@@ -252,7 +252,7 @@ TEST_F(CardTest, CancelOfAStrictRunIsPromptAndLeavesNoThreadOrDescriptor) {
   auto t0 = std::chrono::steady_clock::now();
   owner.Cancel();
   auto took = std::chrono::steady_clock::now() - t0;
-  EXPECT_LT(took, 2s) << "cancel took " << std::chrono::duration_cast<std::chrono::milliseconds>(took).count()
+  EXPECT_LT(took, 5s) << "cancel took " << std::chrono::duration_cast<std::chrono::milliseconds>(took).count()
                       << " ms";
   EXPECT_EQ(owner.worker, nullptr);
   EXPECT_FALSE(owner.ended) << "a stopped run reports no result of its own";
