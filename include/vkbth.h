@@ -2,6 +2,8 @@
 // opened from device records, with a per-link time limit for reads and writes.
 #pragma once
 
+#include <stddef.h>
+
 #include "nxpal/windows.h"
 
 // Functions of vkbth: C linkage, exported by name.
@@ -39,3 +41,44 @@ VKBTH_API DWORD vkbtGetTimeout(HVKBTLINK link);
 // Gives back one reference on a device record; the last one destroys it. Links opened
 // from the record hold references of their own, so it may be given back at any time.
 VKBTH_API BOOL vkbtDeviceInfoClose(HVKBTDEVICE device);
+
+// ---- recorder selection -------------------------------------------------------------
+// Flags of VKBTSELECTPARAMS.
+inline constexpr DWORD VKBTSP_RECT_REGISTRY = 0x1;  // window rectangle in HKCU (key path, value name)
+inline constexpr DWORD VKBTSP_RECT_BUFFER = 0x2;  // window rectangle in the caller's buffer; wins over bit 0
+inline constexpr DWORD VKBTSP_SERVICE_CLASS = 0x4;  // connect to a service class instead of a channel
+
+// The caller's parameters of vkbtSelectDevice, fields in this order with these integer
+// widths (the 32-bit layout is 44 bytes; pointer fields are pointer-sized here).
+struct VKBTSELECTPARAMS {
+  DWORD dwSize;  // set by the caller; not tested
+  DWORD dwFlags;  // VKBTSP_ bits; others are ignored
+  HWND hwndParent;  // owner window of the dialog, or null
+  LPCWSTR pszNamePrefix;  // only devices whose name begins with it (exact, case-sensitive); null or empty: all
+  LPCWSTR pszPasskey;  // answered to pairing requests (cut to 16 characters), or null
+  union {
+    ULONG ulChannel;  // without VKBTSP_SERVICE_CLASS: the RFCOMM channel of every connection
+    GUID guidServiceClass;  // with it: the service to connect to
+  };
+  union {
+    LPCWSTR pszKeyPath;  // VKBTSP_RECT_REGISTRY: key below HKEY_CURRENT_USER
+    DWORD cbRect;  // VKBTSP_RECT_BUFFER: the buffer's byte count; only 16 counts; set to 16
+  };
+  union {
+    LPCWSTR pszValueName;  // VKBTSP_RECT_REGISTRY: the REG_BINARY value of 16 bytes
+    LPVOID pvRect;  // VKBTSP_RECT_BUFFER: the caller's 16 bytes, or null: allocated with
+                    // CoTaskMemAlloc and stored here (the caller frees it)
+  };
+};
+static_assert(offsetof(VKBTSELECTPARAMS, guidServiceClass) == 32 && offsetof(VKBTSELECTPARAMS, cbRect) == 48 &&
+              offsetof(VKBTSELECTPARAMS, pvRect) == 56 && sizeof(VKBTSELECTPARAMS) == 64);
+// The window rectangle kept between calls: left, top, right, bottom of the dialog's
+// outer window in screen coordinates (a RECT, 16 bytes, little-endian).
+
+// Shows the recorder selection dialog over the parent and waits for the user. 1 when a
+// recorder was chosen (*device = its record with one reference for the caller), 0 when
+// the user cancelled (*device untouched); last error 0 in both cases. 0 with 87 when the
+// parameters cannot be read or *device cannot be written, 1400 when the parent is not
+// null and not a window (no dialog is shown then), and 50 when no window can be shown
+// at all (no display).
+VKBTH_API INT_PTR vkbtSelectDevice(VKBTSELECTPARAMS* params, HVKBTDEVICE* device);

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <new>
 
+#include "agent.h"
 #include "devtools.h"
 #include "objects.h"
 
@@ -26,12 +27,15 @@ VKBTDeviceInfo* BuildDeviceInfo(const BLUETOOTH_DEVICE_INFO& info, const GUID* s
     device->address.serviceClassId = GUID_NULL;
     device->address.port = channel;
   }
-  if (passkey) {
-    for (int i = 0; i < kPasskeyChars && passkey[i]; ++i) device->passkey[i] = passkey[i];
-  }
   try {
     RegisterObject(device, ObjectKind::Device);
+    if (passkey) {
+      for (int i = 0; i < kPasskeyChars && passkey[i]; ++i) device->passkey[i] = passkey[i];
+      // The pairing agent answers for this device with the record's passkey from now on.
+      device->registration = bluez::RegisterPasskey(device->address.btAddr, device->passkey);
+    }
   } catch (const std::bad_alloc&) {
+    UnregisterObject(device);
     delete device;
     return nullptr;
   }
@@ -43,6 +47,7 @@ void AddRefDevice(VKBTDeviceInfo* device) { std::atomic_ref<LONG>(device->refs).
 void ReleaseDevice(VKBTDeviceInfo* device) {
   if (!IsLiveObject(device, ObjectKind::Device)) return;
   if (std::atomic_ref<LONG>(device->refs).fetch_sub(1) != 1) return;
+  if (device->registration) bluez::UnregisterPasskey(device->registration);
   UnregisterObject(device);
   delete device;
 }

@@ -7,6 +7,7 @@
 #include <new>
 #include <sys/ioctl.h>
 
+#include "agent.h"
 #include "objects.h"
 #include "socket.h"
 #include "vkbth.h"
@@ -137,6 +138,10 @@ VKBTLink* ConstructLink(VKBTDeviceInfo* device, VKBTLink** head) {
   if (*head) (*head)->prev = link;
   *head = link;
 
+  // An unpaired device with a passkey is paired from this process first, so that
+  // BlueZ asks this process's agent, which knows the passkey.
+  link->connectError = bluez::PairIfNeeded(device->address.btAddr);
+  if (link->connectError != ERROR_SUCCESS) return link;
   // Two attempts at most, one right after the other.
   AttemptConnection(link);
   if (link->connectError != ERROR_SUCCESS) {
