@@ -10,59 +10,59 @@ constexpr int kStartDiscard = 61;  // first bytes of a started stream, thrown aw
 
 }  // namespace
 
-Recorder::Recorder(HVKBTLINK linkHandle, RecorderIo recorderIo) : link(linkHandle), io(std::move(recorderIo)) {}
+Recorder::Recorder(HVKBTLINK linkHandle, RecorderIo recorderIo) : link_(linkHandle), io_(std::move(recorderIo)) {}
 
 void Recorder::Send(const RecorderCommand& command) {
   const BYTE* bytes = reinterpret_cast<const BYTE*>(&command);
   DWORD written = 0;
-  for (size_t i = 0; i < sizeof(command); ++i) io.write(link, bytes + i, 1, &written);
+  for (size_t i = 0; i < sizeof(command); ++i) io_.write(link_, bytes + i, 1, &written);
 }
 
 int Recorder::ReadInto(BYTE* buffer, DWORD length) {
   DWORD count = 0;
-  io.read(link, buffer, length, &count);
+  io_.read(link_, buffer, length, &count);
   return static_cast<int>(count);
 }
 
-void Recorder::StopStream() {
+bool Recorder::StopStream() {
   Send(MakeCommand(kCmdStopStream));
-  io.sleep(100);
+  io_.sleep(100);
   BYTE byte = 0;
   for (int i = 0; i < kDrainReads; ++i) {
-    if (ReadInto(&byte, 1) == 0) return;  // the link is drained
+    if (ReadInto(&byte, 1) == 0) return true;  // the link is drained
   }
-  MessageBoxW(nullptr, u"Останов FP не сработал", u"Информация", MB_OK | MB_ICONINFORMATION);
+  return false;
 }
 
 void Recorder::StartStream() {
-  if (resetDecoder) resetDecoder();
+  if (resetDecoder_) resetDecoder_();
   Send(MakeCommand(kCmdStartStream));
-  io.sleep(100);
+  io_.sleep(100);
   BYTE byte = 0;
   for (int i = 0; i < kStartDiscard; ++i) ReadInto(&byte, 1);
 }
 
 bool Recorder::ReleaseRecorder() {
   Send(MakeCommand(kCmdRelease));
-  io.sleep(1000);
-  ReadInto(reply, sizeof(reply));
-  return reply[5] == kReleaseAccepted;
+  io_.sleep(1000);
+  ReadInto(reply_, sizeof(reply_));
+  return reply_[5] == kReleaseAccepted;
 }
 
 void Recorder::SetGainCodes(BYTE g1, BYTE g2, BYTE g3) {
   gainCodes_.param1 = g3;
   gainCodes_.param2 = g2;
   gainCodes_.param3 = g1;
-  io.sleep(100);
-  io.sleep(100);
+  io_.sleep(100);
+  io_.sleep(100);
   Send(gainCodes_);
-  io.sleep(1000);
+  io_.sleep(1000);
 }
 
 int Recorder::ReadBlock(BYTE code, DWORD waitMs) {
   Send(MakeCommand(code, 0, 0, 0x20));
-  io.sleep(waitMs);
-  return ReadInto(config.Bytes(), sizeof(config));
+  io_.sleep(waitMs);
+  return ReadInto(config_.Bytes(), sizeof(config_));
 }
 
 int Recorder::ReadConfig() { return ReadBlock(kCmdReadConfig, 1000); }
@@ -70,11 +70,11 @@ int Recorder::RereadConfig() { return ReadBlock(kCmdRereadConfig, 100); }
 
 void Recorder::WriteConfig() {
   Send(MakeCommand(kCmdWriteConfig, 0, 0x20, 0));
-  io.sleep(500);
-  const int length = WriteConfigBytes(config.version);
+  io_.sleep(500);
+  const int length = WriteConfigBytes(config_.version);
   DWORD written = 0;
-  for (int i = 0; i < length; ++i) io.write(link, config.Bytes() + i, 1, &written);
-  io.sleep(500);
+  for (int i = 0; i < length; ++i) io_.write(link_, config_.Bytes() + i, 1, &written);
+  io_.sleep(500);
 }
 
 void Recorder::SetZeroOffsets(BYTE z1, BYTE z2, BYTE z3) {
@@ -82,7 +82,7 @@ void Recorder::SetZeroOffsets(BYTE z1, BYTE z2, BYTE z3) {
   zeroOffsets_.param2 = z2;
   zeroOffsets_.param3 = z3;
   Send(zeroOffsets_);
-  io.sleep(100);
+  io_.sleep(100);
 }
 
 void Recorder::EnterNormalMode() { Send(MakeCommand(kCmdNormalMode)); }

@@ -57,17 +57,24 @@ class Recorder {
  public:
   explicit Recorder(HVKBTLINK link = nullptr, RecorderIo io = {});
 
-  HVKBTLINK link;
-  RecorderConfig config{};
-  BYTE reply[8]{};
+  // The link the commands go over; the program opens and closes it and puts it here.
+  HVKBTLINK link() const { return link_; }
+  void SetLink(HVKBTLINK link) { link_ = link; }
+  // The configuration block: filled by the reads, sent by WriteConfig, edited by callers.
+  RecorderConfig& config() { return config_; }
+  const RecorderConfig& config() const { return config_; }
+  // The 8-byte reply buffer shared by the greeting and the release reply.
+  BYTE* reply() { return reply_; }
+  const BYTE* reply() const { return reply_; }
   // Puts the stream decoder back into its synchronising state; run by StartStream
   // before it sends.
-  std::function<void()> resetDecoder;
-  RecorderIo io;
+  void SetResetDecoder(std::function<void()> reset) { resetDecoder_ = std::move(reset); }
+  RecorderIo& io() { return io_; }
 
-  // 0C; 100 ms; single-byte reads until one delivers nothing, at most 10000; when all
-  // delivered, the message "Останов FP не сработал".
-  void StopStream();
+  // 0C; 100 ms; single-byte reads until one delivers nothing, at most 10000. False when
+  // all 10000 delivered (the stream did not stop): the program then shows
+  // "Останов FP не сработал".
+  [[nodiscard]] bool StopStream();
   // Decoder reset; 08; 100 ms; 61 single-byte reads, discarded.
   void StartStream();
   // 07; 1000 ms; one 8-byte read into the reply buffer; true when its byte 5 is 0x80.
@@ -90,6 +97,11 @@ class Recorder {
   int ReadInto(BYTE* buffer, DWORD length);  // one read; the count it delivered
   int ReadBlock(BYTE code, DWORD waitMs);
 
+  HVKBTLINK link_;
+  RecorderConfig config_{};
+  BYTE reply_[8]{};
+  std::function<void()> resetDecoder_;
+  RecorderIo io_;
   RecorderCommand gainCodes_ = MakeCommand(kCmdGainCodes);
   RecorderCommand zeroOffsets_ = MakeCommand(kCmdZeroOffsets);
 };

@@ -9,6 +9,7 @@
 
 #include "btpeer.h"
 #include "devtools.h"
+#include "MainUnit.h"
 #include "recorder.h"
 
 namespace {
@@ -77,17 +78,17 @@ class RecorderTest : public ::testing::Test {
     ASSERT_TRUE(vkbtCreate(device_, &link_));
     fd_ = peer_->Accept();
     ASSERT_GE(fd_, 0);
-    rec_.link = link_;
-    rec_.io.write = [this](HVKBTLINK h, LPCVOID buf, DWORD len, LPDWORD out) {
+    rec_.SetLink(link_);
+    rec_.io().write = [this](HVKBTLINK h, LPCVOID buf, DWORD len, LPDWORD out) {
       events_.push_back(len == 1 ? "w " + Hex(*static_cast<const BYTE*>(buf)) : "w len " + std::to_string(len));
       return vkbtWrite(h, buf, len, out);
     };
-    rec_.io.read = [this](HVKBTLINK h, LPVOID buf, DWORD len, LPDWORD out) {
+    rec_.io().read = [this](HVKBTLINK h, LPVOID buf, DWORD len, LPDWORD out) {
       BOOL ok = vkbtRead(h, buf, len, out);
       events_.push_back("read " + std::to_string(len) + "/" + std::to_string(*out));
       return ok;
     };
-    rec_.io.sleep = [this](DWORD ms) {
+    rec_.io().sleep = [this](DWORD ms) {
       events_.push_back("sleep " + std::to_string(ms));
       if (onSleep_) onSleep_(ms);
     };
@@ -141,15 +142,15 @@ TEST_F(RecorderTest, WriteConfigSendsTheFirst32BytesForVersion9AndAll64Otherwise
   for (BYTE version : {BYTE{9}, BYTE{8}, BYTE{10}, BYTE{0}}) {
     SCOPED_TRACE("version " + std::to_string(version));
     events_.clear();
-    rec_.config = SampleConfig(version);
+    rec_.config() = SampleConfig(version);
     rec_.WriteConfig();
     const int length = version == 9 ? 32 : 64;
     Events block;
-    for (int i = 0; i < length; ++i) block.push_back("w " + Hex(rec_.config.Bytes()[i]));
+    for (int i = 0; i < length; ++i) block.push_back("w " + Hex(rec_.config().Bytes()[i]));
     EXPECT_EQ(events_, Packet(0x0D, 0x00, 0x20, 0x00) + Sleep(500) + block + Sleep(500));
     Bytes wire = Wire();
     ASSERT_EQ(wire.size(), 8u + static_cast<size_t>(length));
-    EXPECT_EQ(Bytes(wire.begin() + 8, wire.end()), Bytes(rec_.config.Bytes(), rec_.config.Bytes() + length));
+    EXPECT_EQ(Bytes(wire.begin() + 8, wire.end()), Bytes(rec_.config().Bytes(), rec_.config().Bytes() + length));
   }
 }
 
@@ -160,7 +161,7 @@ TEST_F(RecorderTest, ReadConfigTakesOneReadAfterItsWaitAndReportsTheCount) {
   };
   EXPECT_EQ(rec_.ReadConfig(), 64);
   EXPECT_EQ(events_, Packet(0x01, 0, 0, 0x20) + Sleep(1000) + Reads(64, 64));
-  EXPECT_EQ(Bytes(rec_.config.Bytes(), rec_.config.Bytes() + 64), Bytes(sent.Bytes(), sent.Bytes() + 64));
+  EXPECT_EQ(Bytes(rec_.config().Bytes(), rec_.config().Bytes() + 64), Bytes(sent.Bytes(), sent.Bytes() + 64));
 
   // A short reply: the count says so, and the block keeps its bytes beyond it.
   RecorderConfig fresh{};
@@ -171,15 +172,15 @@ TEST_F(RecorderTest, ReadConfigTakesOneReadAfterItsWaitAndReportsTheCount) {
   };
   EXPECT_EQ(rec_.RereadConfig(), 32);
   EXPECT_EQ(events_, Packet(0x04, 0, 0, 0x20) + Sleep(100) + Reads(64, 32));
-  EXPECT_EQ(rec_.config.Bytes()[31], 31);
-  EXPECT_EQ(rec_.config.Bytes()[32], sent.Bytes()[32]);
-  EXPECT_EQ(rec_.config.Bytes()[63], sent.Bytes()[63]);
+  EXPECT_EQ(rec_.config().Bytes()[31], 31);
+  EXPECT_EQ(rec_.config().Bytes()[32], sent.Bytes()[32]);
+  EXPECT_EQ(rec_.config().Bytes()[63], sent.Bytes()[63]);
 
   // No reply at all: 0, nothing changed.
   onSleep_ = nullptr;
   EXPECT_EQ(rec_.ReadConfig(), 0);
-  EXPECT_EQ(rec_.config.Bytes()[0], 0);
-  EXPECT_EQ(rec_.config.Bytes()[63], sent.Bytes()[63]);
+  EXPECT_EQ(rec_.config().Bytes()[0], 0);
+  EXPECT_EQ(rec_.config().Bytes()[63], sent.Bytes()[63]);
 }
 
 TEST_F(RecorderTest, ReleaseLooksAtByte5OfTheReplyBuffer) {
@@ -197,25 +198,25 @@ TEST_F(RecorderTest, ReleaseLooksAtByte5OfTheReplyBuffer) {
 
   // A reply shorter than 6 bytes leaves byte 5 as the greeting had it.
   BYTE greeting[8] = {'V', 'R', '0', '3', 'M', 0x33, 10, 3};
-  std::copy(greeting, greeting + 8, rec_.reply);
+  std::copy(greeting, greeting + 8, rec_.reply());
   onSleep_ = [&](DWORD) {
     if (Wire() == PacketBytes(0x07)) Answer({9, 9, 9});
   };
   EXPECT_FALSE(rec_.ReleaseRecorder());
-  EXPECT_EQ(rec_.reply[0], 9);
-  EXPECT_EQ(rec_.reply[3], '3');
-  EXPECT_EQ(rec_.reply[5], 0x33);
+  EXPECT_EQ(rec_.reply()[0], 9);
+  EXPECT_EQ(rec_.reply()[3], '3');
+  EXPECT_EQ(rec_.reply()[5], 0x33);
 }
 
 TEST_F(RecorderTest, StopStreamEndsAtTheFirstEmptyRead) {
-  rec_.StopStream();
+  EXPECT_TRUE(rec_.StopStream());
   EXPECT_EQ(events_, Packet(0x0C) + Sleep(100) + Reads(1, 0));
   EXPECT_EQ(Wire(), PacketBytes(0x0C));
 
   // A stream that stops: the bytes in flight are drained, then one empty read.
   events_.clear();
   Answer(Bytes(500, 0x61));
-  rec_.StopStream();
+  EXPECT_TRUE(rec_.StopStream());
   EXPECT_EQ(events_, Packet(0x0C) + Sleep(100) + Reads(1, 1, 500) + Reads(1, 0));
   EXPECT_EQ(shown_.count, 0);
 }
@@ -223,14 +224,19 @@ TEST_F(RecorderTest, StopStreamEndsAtTheFirstEmptyRead) {
 TEST_F(RecorderTest, StopStreamGivesUpAfter10000ByteReadsWithItsMessage) {
   // 9999 bytes: the 10000th read is the empty one, no message.
   Answer(Bytes(9999, 0x61));
-  rec_.StopStream();
+  EXPECT_TRUE(rec_.StopStream());
   EXPECT_EQ(events_, Packet(0x0C) + Sleep(100) + Reads(1, 1, 9999) + Reads(1, 0));
   EXPECT_EQ(shown_.count, 0);
 
-  // More than 10000: exactly 10000 reads, then the message; the rest stays in the link.
+  // More than 10000: exactly 10000 reads, reported as not drained; the rest stays in
+  // the link. The unit itself shows nothing: the program's stop shows the message.
   events_.clear();
-  Answer(Bytes(10005, 0x62));
-  rec_.StopStream();
+  Answer(Bytes(10001, 0x63));
+  EXPECT_FALSE(rec_.StopStream());
+  EXPECT_EQ(shown_.count, 0);
+  events_.clear();
+  Answer(Bytes(10004, 0x62));
+  StopRecorderStream(rec_);
   EXPECT_EQ(events_, Packet(0x0C) + Sleep(100) + Reads(1, 1, 10000));
   EXPECT_EQ(shown_.count, 1);
   EXPECT_EQ(shown_.text, u"Останов FP не сработал");
@@ -243,7 +249,7 @@ TEST_F(RecorderTest, StopStreamGivesUpAfter10000ByteReadsWithItsMessage) {
 }
 
 TEST_F(RecorderTest, StartStreamResetsTheDecoderFirstAndDiscards61Bytes) {
-  rec_.resetDecoder = [&] { events_.push_back("reset"); };
+  rec_.SetResetDecoder([&] { events_.push_back("reset"); });
   onSleep_ = [&](DWORD) {
     if (Wire() == PacketBytes(0x08)) Answer(Bytes(70, 0x60));
   };

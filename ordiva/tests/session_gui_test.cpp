@@ -417,7 +417,7 @@ TEST_F(SessionGui, AnOldRecorderGetsOneGainCodeAndAZeroStepEndsTheProgram) {
   auto* write = program.Form2()->findChild<QPushButton*>("BitBtn1");
   ASSERT_TRUE(write->isEnabled());
   QTest::mouseClick(write, Qt::LeftButton);
-  EXPECT_EQ(f->recorder.config.gainStep[0].Get(), 0);
+  EXPECT_EQ(f->recorder.config().gainStep[0].Get(), 0);
   QTest::mouseClick(f->Button("Button8"), Qt::LeftButton);
   EXPECT_TRUE(boxes_.Any(u"Необходимо произвести калибровку!"));
   EXPECT_EQ(ended_, 1);

@@ -133,7 +133,7 @@ bool Program::Start() {
 
 TForm1::TForm1(Environment& env, TForm3* picture) : recorder(nullptr, env.io), env_(env), form3_(picture) {
   setObjectName("Form1");
-  recorder.resetDecoder = [this] { acquisition.decoder.Reset(); };
+  recorder.SetResetDecoder([this] { acquisition.decoder.Reset(); });
   BuildControls();
   ReadTraceColours();
   resize(1620, 938);
@@ -143,7 +143,7 @@ TForm1::TForm1(Environment& env, TForm3* picture) : recorder(nullptr, env.io), e
 TForm1::~TForm1() {
   disconnect(focusWatch_);  // focus moves while the widgets go
   worker_.reset();  // no worker outlives the window
-  if (recorder.link) vkbtClose(recorder.link);
+  if (recorder.link()) vkbtClose(recorder.link());
   if (device) vkbtDeviceInfoClose(device);
   delete about_;
 }
@@ -400,6 +400,12 @@ void TForm1::RebuildCaptions() {
 // ---------------------------------------------------------------------------------------
 // Start-up
 
+void StopRecorderStream(Recorder& recorder) {
+  if (!recorder.StopStream()) {
+    MessageBoxW(nullptr, u"Останов FP не сработал", u"Информация", MB_OK | MB_ICONINFORMATION);
+  }
+}
+
 bool TForm1::FormCreate() {
   about_ = new TAboutBox;
   about_->ShowSplash();
@@ -413,7 +419,7 @@ bool TForm1::FormCreate() {
     FatalLink = true;
     return true;
   }
-  recorder.link = link;
+  recorder.SetLink(link);
 
   // The picture window over the working window while the link is made.
   const int side = static_cast<int>(0.75 * height());
@@ -424,12 +430,12 @@ bool TForm1::FormCreate() {
   form3_->PlayConnectionAnimation(screen.width(), screen.height(), env_.sleep, env_.animationStepMs);
 
   ReadGreeting();
-  recorder.StopStream();
+  StopRecorderStream(recorder);
   env_.sleep(100);
   if (recorder.ReadConfig() == 32) recorder.RereadConfig();
   env_.sleep(100);
 
-  RecorderConfig& c = recorder.config;
+  RecorderConfig& c = recorder.config();
   static const char* kSpins[] = {"SpinEdit3", "SpinEdit2", "SpinEdit1"};
   for (int i = 0; i < 3; ++i) {
     auto* spin = findChild<QSpinBox*>(kSpins[i]);
@@ -460,7 +466,7 @@ void TForm1::ReadGreeting() {
   int have = 0, empty = 0;
   while (have < 8) {
     DWORD n = 0;
-    env_.io.read(recorder.link, recorder.reply + have, 1, &n);
+    env_.io.read(recorder.link(), recorder.reply() + have, 1, &n);
     if (n == 1) {
       ++have;
     } else if (++empty == 120) {
@@ -501,7 +507,7 @@ void TForm1::AcquisitionStep() {
   acquisition.decoder.leads = leads;
   const ByteReader read = [this](BYTE* b) {
     DWORD n = 0;
-    env_.io.read(recorder.link, b, 1, &n);
+    env_.io.read(recorder.link(), b, 1, &n);
     return n == 1;
   };
   if (acquisition.ReadRecord(read) == StreamDecoder::Result::NoSync) return;
@@ -514,7 +520,7 @@ void TForm1::AcquisitionStep() {
       NewSweep();
     }
   }
-  const unsigned served = acquisition.ServeZeroRequests(recorder.config);
+  const unsigned served = acquisition.ServeZeroRequests(recorder.config());
   for (int k = 0; k < 3; ++k)
     if ((served >> k) & 1u && form2_) form2_->ShowZero(k, acquisition.zeros[static_cast<size_t>(k)]);
   if (zeroFixArmed) ServeZeroFix();
@@ -531,7 +537,7 @@ void TForm1::ServeZeroFix() {
   // Channel offsets stay 0: nothing is known about what the recorder's trim expects, so
   // the fix sends zero offsets and subtracts nothing.
   zeroFixArmed = false;
-  recorder.StopStream();
+  StopRecorderStream(recorder);
   env_.sleep(100);
   recorder.SetZeroOffsets(0, 0, 0);
   env_.sleep(100);
@@ -557,11 +563,11 @@ void TForm1::DrawGrid(int band) {
   in.leads = leads;
   in.speed = speed;
   in.amplitude = amplitude;
-  in.version = recorder.config.version;
+  in.version = recorder.config().version;
   for (int i = 0; i < 3; ++i) {
-    in.gainValue[i] = recorder.config.gainValue[i].Get();
-    in.gainStep[i] = recorder.config.gainStep[i].Get();
-    in.gainCode[i] = recorder.config.gainCode[i];
+    in.gainValue[i] = recorder.config().gainValue[i].Get();
+    in.gainStep[i] = recorder.config().gainStep[i].Get();
+    in.gainCode[i] = recorder.config().gainCode[i];
   }
   in.digitWidth = fm.horizontalAdvance("9");
   in.secHeight = fm.height();
@@ -614,7 +620,7 @@ void TForm1::Button4Click() {  // "Пуск"
   BYTE b = 0;
   for (int i = 0; i < 10000; ++i) {
     DWORD n = 0;
-    env_.io.read(recorder.link, &b, 1, &n);
+    env_.io.read(recorder.link(), &b, 1, &n);
     if (n == 0) break;
   }
   worker_->Resume();
@@ -673,10 +679,10 @@ void TForm1::Button11Click() {
 }
 
 void TForm1::Button13Click() {
-  recorder.StopStream();
+  StopRecorderStream(recorder);
   env_.sleep(100);
   recorder.RereadConfig();
-  if (recorder.config.InSetupMode()) {
+  if (recorder.config().InSetupMode()) {
     Button("Button13")->setText("Норма");
     if (form2_) form2_->SetWriteEnabled(false);
     recorder.EnterNormalMode();
@@ -689,14 +695,14 @@ void TForm1::Button13Click() {
 }
 
 void TForm1::Button8Click() {  // "Применить": the gains
-  recorder.StopStream();
+  StopRecorderStream(recorder);
   env_.sleep(100);
   RestartSweep();
   const std::array<int, 3> spin = {findChild<QSpinBox*>("SpinEdit3")->value(),
                                    findChild<QSpinBox*>("SpinEdit2")->value(),
                                    findChild<QSpinBox*>("SpinEdit1")->value()};
   const std::array<int, 3> zerosXYZ = {acquisition.zeros[2], acquisition.zeros[1], acquisition.zeros[0]};
-  const GainPlan plan = ApplyGains(recorder.config, spin, form2_ ? form2_->Identity() : IdentityTexts{}, zerosXYZ,
+  const GainPlan plan = ApplyGains(recorder.config(), spin, form2_ ? form2_->Identity() : IdentityTexts{}, zerosXYZ,
                                    form2_ ? form2_->Choice() : RecordingChoice{}, captions);
   if (plan.needsCalibration) {
     Message(this,
@@ -865,26 +871,26 @@ void TForm1::Button1Click() {  // "Закончить"
     SetErrorMode(previous);
     return;
   }
-  const DWORD error = file.Write(recorder.config.yearSince2000, recorder.config.month, patientBlock);
+  const DWORD error = file.Write(recorder.config().yearSince2000, recorder.config().month, patientBlock);
   file.Close();
   if (error) {
     failed(u"Не удалось записать", error);
     return;
   }
   SetErrorMode(previous);
-  recorder.StopStream();
+  StopRecorderStream(recorder);
   env_.sleep(1000);
   recorder.ReleaseRecorder();
   RecordSaved = true;
   worker_->Suspend();
   worker_->Terminate();
-  vkbtClose(recorder.link);
-  recorder.link = nullptr;
+  vkbtClose(recorder.link());
+  recorder.SetLink(nullptr);
   EndProgram();
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-  if (!RecordSaved && recorder.link) {
+  if (!RecordSaved && recorder.link()) {
     worker_->Suspend();
     Message(this, u"Программа закрывается без сохранения введенных данных ", u"  Внимание!!!",
             MB_OK | MB_ICONWARNING);

@@ -33,6 +33,10 @@ class TFProba;
 class TracePaintBox;
 class AccelBox;
 
+// Stops the recorder's stream; when it would not stop, says so ("Останов FP не сработал").
+// The forms stop the stream only through this.
+void StopRecorderStream(Recorder& recorder);
+
 // What the program takes from outside, so tests can run a session in seconds.
 struct Environment {
   // Runs the recorder selection dialog; FALSE when no recorder was chosen.

@@ -178,7 +178,7 @@ void TForm2::SetWriteEnabled(bool enabled) { findChild<QPushButton*>("BitBtn1")-
 
 void TForm2::FormCreate() {
   if (form1_->FatalLink) return;
-  RecorderConfig& c = form1_->recorder.config;
+  RecorderConfig& c = form1_->recorder.config();
   c.marker = 5;
   form1_->captions.rateHz = c.RateHz();
   SetRadioIndex(2, RateIndexOfCode(c.rateCode));
@@ -201,7 +201,7 @@ void TForm2::FormCreate() {
   zeroFix_->start();
 }
 
-int TForm2::KolOtschZaSutki() { return ApplyRecordingChoice(Choice(), form1_->recorder.config, form1_->captions); }
+int TForm2::KolOtschZaSutki() { return ApplyRecordingChoice(Choice(), form1_->recorder.config(), form1_->captions); }
 
 void TForm2::ShowStatistics(int row, const StatisticsRow& v) {
   Edit(kRows[row][0])->setText(Q(v.minimum));
@@ -229,17 +229,17 @@ void TForm2::ShowZero(int axis, int value) {
 
 void TForm2::Button2Click() {  // "Применить"
   Recorder& rec = form1_->recorder;
-  rec.StopStream();
+  StopRecorderStream(rec);
   rec.ReadConfig();
   env_.sleep(1000);
-  StoreIdentity(Identity(), rec.config);
+  StoreIdentity(Identity(), rec.config());
   const int leads = KolOtschZaSutki();
-  rec.config.leads = static_cast<BYTE>(leads);
+  rec.config().leads = static_cast<BYTE>(leads);
   form1_->leads = leads;
   form1_->RebuildCaptions();
-  rec.config.accelZeroX.Set(static_cast<WORD>(form1_->acquisition.zeros[2]));
-  rec.config.accelZeroY.Set(static_cast<WORD>(form1_->acquisition.zeros[1]));
-  rec.config.accelZeroZ.Set(static_cast<WORD>(form1_->acquisition.zeros[0]));
+  rec.config().accelZeroX.Set(static_cast<WORD>(form1_->acquisition.zeros[2]));
+  rec.config().accelZeroY.Set(static_cast<WORD>(form1_->acquisition.zeros[1]));
+  rec.config().accelZeroZ.Set(static_cast<WORD>(form1_->acquisition.zeros[0]));
   rec.WriteConfig();
   hide();
   env_.sleep(100);
@@ -255,7 +255,7 @@ void TForm2::BitBtn1Click() {  // "Записать": half swings become the gai
     auto* spin = form1_->findChild<QSpinBox*>(kSpins[i]);
     spin->setValue(static_cast<int>(step));
     spin->setSingleStep(static_cast<int>(step));
-    form1_->recorder.config.gainStep[i].Set(static_cast<WORD>(step));
+    form1_->recorder.config().gainStep[i].Set(static_cast<WORD>(step));
   }
   env_.sleep(100);
 }

@@ -235,30 +235,30 @@ TEST_F(Vr03sim, TheCommandUnitDrivesTheRecorderAndTheBlockSurvivesARestart) {
     auto previous = NxSetMessageBoxHook(
         [](void* n, HWND, LPCWSTR, LPCWSTR, UINT) { return ++*static_cast<int*>(n), IDOK; }, &shown);
 
-    rec.StopStream();
+    EXPECT_TRUE(rec.StopStream());
     ASSERT_EQ(rec.ReadConfig(), 64);
-    EXPECT_EQ(rec.config.leads, 3);
+    EXPECT_EQ(rec.config().leads, 3);
     rec.StartStream();
-    rec.StopStream();
+    EXPECT_TRUE(rec.StopStream());
     EXPECT_EQ(shown, 0) << "the stream stops at 0C";
 
     rec.EnterSetupMode();
     ASSERT_EQ(rec.RereadConfig(), 64);
-    EXPECT_EQ(rec.config.mode, 0xFF);
+    EXPECT_EQ(rec.config().mode, 0xFF);
     rec.EnterNormalMode();
     rec.SetGainCodes(5, 6, 7);
     ASSERT_EQ(rec.RereadConfig(), 64);
-    EXPECT_NE(rec.config.mode, 0xFF);
-    EXPECT_EQ(rec.config.gainCode[0], 5);
-    EXPECT_EQ(rec.config.gainCode[2], 7);
+    EXPECT_NE(rec.config().mode, 0xFF);
+    EXPECT_EQ(rec.config().gainCode[0], 5);
+    EXPECT_EQ(rec.config().gainCode[2], 7);
 
-    rec.config.number.Set(44);
-    rec.config.leads = 2;
-    rec.config.unused48[10] = 0x5A;
+    rec.config().number.Set(44);
+    rec.config().leads = 2;
+    rec.config().unused48[10] = 0x5A;
     rec.WriteConfig();
-    written = rec.config;
+    written = rec.config();
     rec.StartStream();
-    rec.StopStream();
+    EXPECT_TRUE(rec.StopStream());
     EXPECT_TRUE(rec.ReleaseRecorder());
     NxSetMessageBoxHook(previous, nullptr);
   }
@@ -290,7 +290,7 @@ TEST_F(Vr03sim, TheCommandUnitDrivesTheRecorderAndTheBlockSurvivesARestart) {
   EXPECT_EQ(greeting[7], 2) << "the greeting shows the stored leads";
   ordiva::Recorder rec(host.Link());
   ASSERT_EQ(rec.ReadConfig(), 64);
-  EXPECT_EQ(Bytes(rec.config.Bytes(), rec.config.Bytes() + 64), Bytes(written.Bytes(), written.Bytes() + 64));
+  EXPECT_EQ(Bytes(rec.config().Bytes(), rec.config().Bytes() + 64), Bytes(written.Bytes(), written.Bytes() + 64));
 }
 
 TEST_F(Vr03sim, AVersion9RecorderTakes32ByteBlocks) {
@@ -300,15 +300,15 @@ TEST_F(Vr03sim, AVersion9RecorderTakes32ByteBlocks) {
   ASSERT_EQ(host.Read(8).size(), 8u);
   ordiva::Recorder rec(host.Link());
   ASSERT_EQ(rec.ReadConfig(), 64);
-  ASSERT_EQ(rec.config.version, 9);
-  const RecorderConfig before = rec.config;
-  rec.config.month = 11;  // inside the first 32 bytes
-  rec.config.gainStep[0].Set(200);  // beyond them: not sent
+  ASSERT_EQ(rec.config().version, 9);
+  const RecorderConfig before = rec.config();
+  rec.config().month = 11;  // inside the first 32 bytes
+  rec.config().gainStep[0].Set(200);  // beyond them: not sent
   rec.WriteConfig();
   // The next command is a command again, not block data.
   ASSERT_EQ(rec.ReadConfig(), 64);
-  EXPECT_EQ(rec.config.month, 11);
-  EXPECT_EQ(rec.config.gainStep[0].Get(), before.gainStep[0].Get());
+  EXPECT_EQ(rec.config().month, 11);
+  EXPECT_EQ(rec.config().gainStep[0].Get(), before.gainStep[0].Get());
 }
 
 TEST_F(Vr03sim, OneHostAtATime) {
