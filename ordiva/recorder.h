@@ -7,40 +7,10 @@
 
 #include "nxpal/windows.h"
 #include "recorder_config.h"
+#include "recorder_protocol.h"
 #include "vkbth.h"
 
 namespace ordiva {
-
-// Command codes (byte 4 of a packet).
-inline constexpr BYTE kCmdReadConfig = 0x01;
-inline constexpr BYTE kCmdRereadConfig = 0x04;
-inline constexpr BYTE kCmdZeroOffsets = 0x05;
-inline constexpr BYTE kCmdRelease = 0x07;
-inline constexpr BYTE kCmdStartStream = 0x08;
-inline constexpr BYTE kCmdNormalMode = 0x0A;
-inline constexpr BYTE kCmdSetupMode = 0x0B;
-inline constexpr BYTE kCmdStopStream = 0x0C;
-inline constexpr BYTE kCmdWriteConfig = 0x0D;
-inline constexpr BYTE kCmdGainCodes = 0x13;
-
-inline constexpr BYTE kPreambleByte = 0xFF;
-// Byte 5 of the reply to a release that the recorder accepted.
-inline constexpr BYTE kReleaseAccepted = 0x80;
-
-// One command packet, sent byte by byte in offset order.
-struct RecorderCommand {
-  BYTE preamble[4];  // 0-3: always FF FF FF FF
-  BYTE code;  // 4: command code
-  BYTE param1;  // 5
-  BYTE param2;  // 6
-  BYTE param3;  // 7
-};
-static_assert(sizeof(RecorderCommand) == 8);
-static_assert(offsetof(RecorderCommand, code) == 4 && offsetof(RecorderCommand, param3) == 7);
-
-constexpr RecorderCommand MakeCommand(BYTE code, BYTE p1 = 0, BYTE p2 = 0, BYTE p3 = 0) {
-  return RecorderCommand{{kPreambleByte, kPreambleByte, kPreambleByte, kPreambleByte}, code, p1, p2, p3};
-}
 
 // The link functions and the sleep the unit uses; tests may watch or replace them.
 struct RecorderIo {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "recorder.h"
+#include "recorder_protocol.h"
 #include "recorder_config.h"
 
 namespace vr03sim {
