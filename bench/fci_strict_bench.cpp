@@ -20,7 +20,7 @@
 #include "ids.h"
 #include "nxtest/fatimage.h"
 #include "nxtest/temp.h"
-#include "svcproc.h"
+#include "nxtest/svcproc.h"
 #include "worker.h"
 
 namespace {

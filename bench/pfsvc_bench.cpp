@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "nxtest/temp.h"
-#include "svcproc.h"
+#include "nxtest/svcproc.h"
 #include "vkrt.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include "nxtest/fatimage.h"
 #include "nxtest/process.h"
 #include "nxtest/temp.h"
-#include "svcproc.h"
+#include "nxtest/svcproc.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "dialog.h"
 #include "nxtest/fatimage.h"
 #include "nxtest/temp.h"
-#include "svcproc.h"
+#include "nxtest/svcproc.h"
 #include "view_double.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include "nxtest/fatimage.h"
 #include "nxtest/temp.h"
 #include "owner_double.h"
-#include "svcproc.h"
+#include "nxtest/svcproc.h"
 
 namespace {
 

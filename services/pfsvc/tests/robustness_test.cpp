@@ -20,7 +20,7 @@
 #include "nxtest/fatimage.h"
 #include "nxtest/temp.h"
 #include "pfwire.h"
-#include "svcproc.h"
+#include "nxtest/svcproc.h"
 #include "wire_builders.h"
 #include "vkrt.h"
 

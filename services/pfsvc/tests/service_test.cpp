@@ -19,7 +19,7 @@
 #include "nxtest/fatimage.h"
 #include "nxtest/temp.h"
 #include "smblock.h"
-#include "svcproc.h"
+#include "nxtest/svcproc.h"
 #include "vkrt.h"
 
 namespace {
