@@ -82,6 +82,9 @@ TEST_F(BluezTest, ListsTheKnownDevicesWithThePrefixAndRegistersAnAgentThatIsNotT
   });
   EXPECT_EQ(names, QStringList({"VR-03M 0061", "VR-03M 0062"}));
   EXPECT_EQ(addresses, QStringList({"(00:80:25:00:00:61):1"}));
+  // The registration is an asynchronous call: the dialog may be gone before it lands.
+  for (int i = 0; i < 300 && LogText().find("agent KeyboardOnly") == std::string::npos; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   const std::string log = LogText();
   EXPECT_NE(log.find("agent KeyboardOnly"), std::string::npos) << log;
   EXPECT_EQ(log.find("default agent"), std::string::npos) << log;
