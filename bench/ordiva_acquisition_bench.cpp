@@ -18,9 +18,9 @@
 
 #include "MainUnit.h"
 #include "Proba.h"
-#include "devtools.h"
 #include "nxtest/process.h"
 #include "nxtest/temp.h"
+#include "vkbth/devtools.h"
 
 namespace {
 

@@ -15,10 +15,10 @@
 #include <thread>
 #include <vector>
 
-#include "devtools.h"
 #include "nxtest/process.h"
 #include "nxtest/temp.h"
 #include "vkbth.h"
+#include "vkbth/devtools.h"
 
 namespace {
 

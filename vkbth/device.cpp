@@ -7,8 +7,8 @@
 #include <new>
 
 #include "agent.h"
-#include "devtools.h"
 #include "objects.h"
+#include "vkbth/devtools.h"
 
 namespace vkbth {
 

@@ -5,6 +5,20 @@
 
 #include "vkrt/base.h"
 
+// The object behind a block handle (the handle is its address), allocated by vkSMCreate.
+// Field order as the family's callers know it: a caller holding a block reaches its file
+// through backingFile (the paged-file service gets that file by its handle's value). All
+// fields after tag are zero until the backing file is created.
+struct VKSMBLOCK {
+  GUID tag;  // {788B1650-6A19-4CF5-81BF-AAAAE6B27717} while the block is live
+  DWORD lockCount;  // outstanding locks; 0 = not mapped
+  DWORD mappedSize;  // size argument of the lock that made the view (0 while unmapped)
+  DWORD createError;  // Win32 error of construction; 0 = success
+  LPVOID view;  // start of the mapped view, or null
+  HANDLE mapping;  // file-mapping object of the view, or null
+  HANDLE backingFile;  // the temporary file, or null
+};
+
 // Creates an empty block. 0 with the handle stored; 87 for a null out pointer (nothing
 // stored); 8 when the block cannot be allocated; otherwise the error of creating the
 // backing file (null stored). The thread's last error is not set.

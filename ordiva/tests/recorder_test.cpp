@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "btpeer.h"
-#include "devtools.h"
 #include "MainUnit.h"
+#include "nxtest/btpeer.h"
 #include "recorder.h"
+#include "vkbth/devtools.h"
 
 namespace {
 

@@ -24,10 +24,10 @@
 #include "MainUnit.h"
 #include "Proba.h"
 #include "SetUpUnit.h"
-#include "btpeer.h"
-#include "devtools.h"
+#include "nxtest/btpeer.h"
 #include "nxtest/fatimage.h"
 #include "nxtest/process.h"
+#include "vkbth/devtools.h"
 
 namespace {
 

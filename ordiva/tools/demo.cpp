@@ -27,9 +27,9 @@
 #include "MainUnit.h"
 #include "Proba.h"
 #include "SetUpUnit.h"
-#include "devtools.h"
 #include "nxpal/msgbox.h"
 #include "nxpal/text.h"
+#include "vkbth/devtools.h"
 
 namespace {
 

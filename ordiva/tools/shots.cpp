@@ -17,8 +17,8 @@
 #include "MainUnit.h"
 #include "Proba.h"
 #include "SetUpUnit.h"
-#include "devtools.h"
 #include "nxpal/text.h"
+#include "vkbth/devtools.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);

@@ -9,12 +9,12 @@
 #include <memory>
 #include <thread>
 
-#include "devtools.h"
 #include "nxtest/process.h"
 #include "nxtest/qtapp.h"
 #include "nxtest/temp.h"
 #include "selectdriver.h"
 #include "vkbth.h"
+#include "vkbth/devtools.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 #include <climits>
 #include <thread>
 
-#include "btpeer.h"
-#include "devtools.h"
+#include "nxtest/btpeer.h"
 #include "vkbth.h"
+#include "vkbth/devtools.h"
 
 // Counts the library's connect calls and can make the next ones fail: the executable's
 // definition takes the place of the C library's for the whole process.

@@ -22,9 +22,9 @@
 #include <functional>
 #include <thread>
 
-#include "btpeer.h"
 #include "device.h"
 #include "nxqt/nxqt.h"
+#include "nxtest/btpeer.h"
 #include "nxtest/process.h"
 #include "nxtest/qtapp.h"
 #include "nxtest/temp.h"

@@ -3,8 +3,8 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
-#include "btpeer.h"
 #include "nxpal/windows.h"
+#include "nxtest/btpeer.h"
 
 namespace {
 

@@ -18,7 +18,6 @@
 
 #include "nxtest/fatimage.h"
 #include "nxtest/temp.h"
-#include "smblock.h"
 #include "nxtest/svcproc.h"
 #include "vkrt.h"
 

@@ -12,11 +12,11 @@
 #include <thread>
 #include <vector>
 
-#include "btpeer.h"
+#include "nxtest/btpeer.h"
 #include "nxtest/process.h"
-#include "devtools.h"
 #include "recorder.h"
 #include "vkbth.h"
+#include "vkbth/devtools.h"
 
 namespace {
 
