@@ -5,25 +5,13 @@
 
 #include "MainUnit.h"
 #include "nxqt/nxqt.h"
-#include "vkbth.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   nxqt::InstallMessageBox();
 
   ordiva::Environment env;
-  // The recorders in range whose name begins with "VR-03M", paired with passkey 8779 and
-  // reached on RFCOMM channel 1; the dialog's place is not kept.
-  env.selectDevice = [](HWND parent, HVKBTDEVICE* device) -> BOOL {
-    VKBTSELECTPARAMS params{};
-    params.dwSize = 44;
-    params.dwFlags = 0;
-    params.hwndParent = parent;
-    params.pszNamePrefix = u"VR-03M";
-    params.pszPasskey = u"8779";
-    params.ulChannel = 1;
-    return vkbtSelectDevice(&params, device) == 1;
-  };
+  env.selectDevice = ordiva::SelectRecorder;  // the real dialog, as the GUI tests drive it
   // Closing the picture window ends the program, also during the start-up (before the
   // event loop runs, when quit() alone would be lost).
   bool ended = false;

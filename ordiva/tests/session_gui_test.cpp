@@ -1,7 +1,8 @@
 // The program's windows driven offscreen through a whole session against the virtual
-// recorder (vr03sim) with shortened waits: start-up, live traces, gains, mode, zero
-// request, set-up, the card record read back with mtools; and the ways a session ends
-// early (no recorder chosen, no greeting, a card that cannot be written).
+// recorder (vr03sim) with shortened waits: the recorder chosen in the real selection
+// dialog, start-up, live traces, gains, mode, zero request, set-up, the card record read
+// back with mtools; and the ways a session ends early or stays open (cancel in the
+// selection dialog, no greeting, a card that cannot be written).
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -13,6 +14,7 @@
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTest>
+#include <QTreeWidget>
 
 #include <chrono>
 #include <cstring>
@@ -61,6 +63,36 @@ struct Boxes {
     for (const auto& s : shown)
       if (s.text.find(part) != std::u16string::npos) return true;
     return false;
+  }
+};
+
+// The recorder selection dialog while it is open, found as the user sees it: the top-level
+// window "102" with its list "1001", status line "1002", OK "1" and Cancel "2".
+struct SelectionDialog {
+  QWidget* window = nullptr;
+  QTreeWidget* list = nullptr;
+  QLabel* status = nullptr;
+  QPushButton *ok = nullptr, *cancel = nullptr;
+
+  static SelectionDialog Find() {
+    SelectionDialog d;
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (w->objectName() == "102" && w->isVisible()) d.window = w;
+    if (!d.window) return d;
+    d.list = d.window->findChild<QTreeWidget*>("1001");
+    d.status = d.window->findChild<QLabel*>("1002");
+    d.ok = d.window->findChild<QPushButton*>("1");
+    d.cancel = d.window->findChild<QPushButton*>("2");
+    return d;
+  }
+  // Once the list is filled (the status line no longer says it is being built).
+  bool Filled() const {
+    return list && status && !status->text().isEmpty() && status->text() != "построение списка устройств…";
+  }
+  QTreeWidgetItem* Item(const QString& name) const {
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+      if (list->topLevelItem(i)->text(0) == name) return list->topLevelItem(i);
+    return nullptr;
   }
 };
 
@@ -118,6 +150,40 @@ class SessionGui : public ::testing::Test {
     }
     return names;
   }
+  // The start-up goes through the real selection dialog (the program's own parameters).
+  // Once the dialog has filled its list, the test notes what it shows and over which
+  // window, then selects the recorder named choose and presses OK, or presses Cancel when
+  // choose is empty.
+  void AnswerSelection(const QString& choose) {
+    env_.selectDevice = [this, choose](HWND parent, HVKBTDEVICE* device) {
+      ++selections_;
+      // The dialog runs modally inside the call: a timer of its event loop answers it.
+      QTimer answer;
+      QObject::connect(&answer, &QTimer::timeout, [&] {
+        const SelectionDialog d = SelectionDialog::Find();
+        if (!d.Filled()) return;
+        answer.stop();
+        dialogParent_ = d.window->parentWidget();
+        listed_.clear();
+        for (int i = 0; i < d.list->topLevelItemCount(); ++i)
+          listed_ << d.list->topLevelItem(i)->text(0) + " " + d.list->topLevelItem(i)->text(2);
+        listed_.sort();
+        if (QTreeWidgetItem* item = choose.isEmpty() ? nullptr : d.Item(choose)) {
+          d.list->setCurrentItem(item);
+          okEnabled_ = d.ok->isEnabled();
+          QTest::mouseClick(d.ok, Qt::LeftButton);
+        } else {
+          QTest::mouseClick(d.cancel, Qt::LeftButton);
+        }
+      });
+      answer.start(10);
+      return ordiva::SelectRecorder(parent, device);
+    };
+  }
+  // A device the computer knows but that is switched off: only its name file.
+  void KnownDevice(const char* address, const char* name) const {
+    std::ofstream(world_.Dir() + "/" + address + ".name") << name << "\n";
+  }
   static int CountColour(const QImage& image, QColor colour, int top, int bottom) {
     int n = 0;
     for (int y = std::max(top, 0); y < std::min(bottom, image.height()); ++y)
@@ -135,10 +201,16 @@ class SessionGui : public ::testing::Test {
   Environment env_;
   int selections_ = 0;
   int ended_ = 0;
+  QStringList listed_;
+  QWidget* dialogParent_ = nullptr;
+  bool okEnabled_ = false;
 };
 
 TEST_F(SessionGui, AWholeSession) {
   StartSim();
+  KnownDevice("00:80:25:00:00:78", "VR-03M 0078");
+  KnownDevice("00:80:25:00:00:01", "VR-02 0001");
+  AnswerSelection("VR-03M 0077");
   // The card: a FAT16 image holding the session file as E:, a card without it as D:.
   const std::string card = files_.Path() + "/card.img", other = files_.Path() + "/other.img";
   nxtest::MakeFatImage(card, 8192, 16, "VR03", "1234ABCD");
@@ -151,7 +223,14 @@ TEST_F(SessionGui, AWholeSession) {
   ASSERT_TRUE(program.Start());
   ordiva::TForm1* f = program.Form1();
   ordiva::TForm2* setup = program.Form2();
+  // The dialog over the working window listed the recorders of the name prefix only, each
+  // reached on channel 1 (the address column), and the chosen one is the session's.
   EXPECT_EQ(selections_, 1);
+  EXPECT_EQ(listed_, QStringList({"VR-03M 0077 (00:80:25:00:00:77):1", "VR-03M 0078 (00:80:25:00:00:78):1"}));
+  EXPECT_EQ(dialogParent_, f);
+  EXPECT_TRUE(okEnabled_);
+  EXPECT_EQ(SelectionDialog::Find().window, nullptr);
+  EXPECT_NE(f->device, nullptr);
   EXPECT_FALSE(f->FatalLink);
   EXPECT_FALSE(f->GreetingTimeout);
   EXPECT_EQ(f->windowTitle(), "Тип регистратора VR03M  Частота преобразования= 250 гц. Количество Отведений= 3");
@@ -253,11 +332,17 @@ TEST_F(SessionGui, AWholeSession) {
   EXPECT_NE(find("SetZeroOffsets", 0), names.size()) << "the channel zero fix";
 }
 
-TEST_F(SessionGui, NoRecorderChosenEndsSilently) {
-  env_.selectDevice = [](HWND, HVKBTDEVICE*) { return FALSE; };
+TEST_F(SessionGui, CancelInTheSelectionDialogEndsSilently) {
+  StartSim();
+  AnswerSelection("");
   Program program(env_);
   EXPECT_FALSE(program.Start());
+  EXPECT_EQ(listed_, QStringList({"VR-03M 0077 (00:80:25:00:00:77):1"})) << "the dialog was shown";
+  EXPECT_EQ(SelectionDialog::Find().window, nullptr);
   EXPECT_TRUE(boxes_.shown.empty());
+  EXPECT_EQ(ended_, 0);
+  // The start-up would have connected and sent its commands before Start returned.
+  EXPECT_TRUE(Commands().empty());
 }
 
 TEST_F(SessionGui, NoGreetingEndsWithTheMessage) {

@@ -406,6 +406,17 @@ void StopRecorderStream(Recorder& recorder) {
   }
 }
 
+BOOL SelectRecorder(HWND parent, HVKBTDEVICE* device) {
+  VKBTSELECTPARAMS params{};
+  params.dwSize = 44;
+  params.dwFlags = 0;
+  params.hwndParent = parent;
+  params.pszNamePrefix = u"VR-03M";
+  params.pszPasskey = u"8779";
+  params.ulChannel = 1;
+  return vkbtSelectDevice(&params, device) == 1 ? TRUE : FALSE;
+}
+
 bool TForm1::FormCreate() {
   about_ = new TAboutBox;
   about_->ShowSplash();

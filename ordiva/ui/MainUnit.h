@@ -37,9 +37,16 @@ class AccelBox;
 // The forms stop the stream only through this.
 void StopRecorderStream(Recorder& recorder);
 
+// The recorder selection of the start-up: the link library's dialog over the working
+// window (parent), listing the known devices whose name begins with "VR-03M", paired with
+// passkey "8779" and reached on RFCOMM channel 1; the dialog's place is not kept. TRUE
+// with one reference on the chosen record for the caller, FALSE when none was chosen.
+BOOL SelectRecorder(HWND parent, HVKBTDEVICE* device);
+
 // What the program takes from outside, so tests can run a session in seconds.
 struct Environment {
-  // Runs the recorder selection dialog; FALSE when no recorder was chosen.
+  // Runs the recorder selection (SelectRecorder in the program); FALSE when no recorder
+  // was chosen.
   std::function<BOOL(HWND parent, HVKBTDEVICE* device)> selectDevice;
   // Link calls and the recorder's fixed waits.
   RecorderIo io;
