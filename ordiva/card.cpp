@@ -67,6 +67,27 @@ char FindCard() {
   return 0;
 }
 
+std::u16string CardErrorText(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND: return u"файл не найден";
+    case ERROR_ACCESS_DENIED: return u"нет права записи: карта или файл только для чтения";
+    case ERROR_WRITE_PROTECT: return u"карта защищена от записи";
+    case ERROR_NOT_READY: return u"карта не вставлена";
+    case ERROR_SHARING_VIOLATION: return u"файл занят другой программой";
+    case ERROR_HANDLE_EOF: return u"файл короче записи сеанса";
+    case ERROR_DISK_FULL: return u"запись вышла бы за конец файла";
+    case ERROR_GEN_FAILURE:
+    case ERROR_READ_FAULT:
+    case ERROR_WRITE_FAULT:
+    case ERROR_CRC:
+    case ERROR_SECTOR_NOT_FOUND: return u"сбой чтения или записи карты";
+    case ERROR_FILE_INVALID:
+    case ERROR_UNRECOGNIZED_VOLUME: return u"файловая система карты повреждена";
+    default: return {};
+  }
+}
+
 DWORD CardFile::Open(char letter) {
   Close();
   const std::string path = std::string(1, letter) + ":\\" + kSessionFileName;

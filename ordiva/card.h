@@ -72,6 +72,10 @@ void PatchHeader(BYTE* sector, BYTE yearSince2000, BYTE month);
 // letter; 0 when there is none. Fixed disks are never taken.
 char FindCard();
 
+// A few words on why the card could not be written, for the message that shows the
+// error's code; empty for codes without a description.
+std::u16string CardErrorText(DWORD error);
+
 // The session file opened for the write; closes itself.
 class CardFile {
  public:

@@ -2,7 +2,7 @@
 // recorder (vr03sim) with shortened waits: the recorder chosen in the real selection
 // dialog, start-up, live traces, gains, mode, zero request, set-up, the card record read
 // back with mtools; and the ways a session ends early or stays open (cancel in the
-// selection dialog, no greeting, a card that cannot be written).
+// selection dialog, no greeting, a read-only card).
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -29,6 +29,7 @@
 #include "nxtest/btpeer.h"
 #include "nxtest/fatimage.h"
 #include "nxtest/process.h"
+#include "nxtest/unwritable.h"
 #include "vkbth/devtools.h"
 
 namespace {
@@ -373,17 +374,25 @@ TEST_F(SessionGui, ALinkThatCannotBeMadeEndsWithTheMessage) {
   EXPECT_TRUE(WaitFor([&] { return program.Form1()->Worker()->isFinished(); }));
 }
 
-TEST_F(SessionGui, ACardThatCannotBeWrittenKeepsTheSessionOpen) {
+TEST_F(SessionGui, AReadOnlyCardKeepsTheSessionOpenAndTheRecorderHeld) {
   StartSim();
-  // A session file that ends before the patient block's place: writing it would grow it.
-  const std::string folder = files_.Path() + "/card";
-  std::filesystem::create_directories(folder);
-  nxtest::WriteBytes(folder + "/VKFRCG.BIN", nxtest::Pattern(1000, 5));
-  setenv("NX_DRIVES", ("E=" + folder).c_str(), 1);
+  const std::string card = files_.Path() + "/card.img";
+  nxtest::MakeFatImage(card, 8192, 16, "VR03", "1234ABCD");
+  nxtest::WriteBytes(files_.Path() + "/VKFRCG.BIN", nxtest::Pattern(8192, 5));
+  nxtest::PutFile(card, files_.Path() + "/VKFRCG.BIN", "VKFRCG.BIN");
+  const std::string image = nxtest::ReadBytes(card);
+  auto readOnly = std::make_unique<nxtest::UnwritableFile>(card);
+  if (!readOnly->Ok()) GTEST_SKIP() << "no read-only card here: " << readOnly->How();
+  setenv("NX_DRIVES", ("E=" + card).c_str(), 1);
   Program program(env_);
   ASSERT_TRUE(program.Start());
   ordiva::TForm1* f = program.Form1();
   ASSERT_TRUE(WaitFor([&] { return f->Worker()->Steps() > 100; }));
+  // The start-up and the zero fix are over: every later command comes from the test.
+  ASSERT_TRUE(WaitFor([&] {
+    const auto names = Commands();
+    return std::find(names.begin(), names.end(), "SetZeroOffsets") != names.end() && names.back() == "StartStream";
+  }));
 
   // Incomplete particulars first: Retry returns to the window.
   boxes_.answer = [](const Boxes::Shown& s) { return (s.style & MB_TYPEMASK) == MB_RETRYCANCEL ? IDRETRY : IDOK; };
@@ -396,16 +405,34 @@ TEST_F(SessionGui, ACardThatCannotBeWrittenKeepsTheSessionOpen) {
   f->Edit("MaskEdit2")->setText("Ильич");
   f->Edit("MaskEdit7")->setText("42");
   boxes_.answer = [](const Boxes::Shown& s) { return (s.style & MB_TYPEMASK) == MB_YESNO ? IDYES : IDOK; };
+  const size_t commandsBefore = Commands().size();
+  boxes_.shown.clear();
   QTest::mouseClick(f->Button("Button1"), Qt::LeftButton);
-  EXPECT_TRUE(boxes_.Any(u"E:\\VKFRCG.BIN"));
+  ASSERT_EQ(boxes_.shown.size(), 1u) << "the card cannot be opened for writing: no question asked";
+  EXPECT_EQ(boxes_.shown[0].text,
+            u"Не удалось открыть E:\\VKFRCG.BIN\r\nКод ошибки 5 (нет права записи: карта или файл только для "
+            u"чтения).\r\nРегистратор не освобождён, запись можно повторить.");
+  EXPECT_EQ(boxes_.shown[0].caption, u"Внимание!");
+  EXPECT_EQ(boxes_.shown[0].style & MB_ICONMASK, static_cast<UINT>(MB_ICONERROR));
   EXPECT_FALSE(f->RecordSaved);
   EXPECT_EQ(ended_, 0);
-  EXPECT_EQ(nxtest::ReadBytes(folder + "/VKFRCG.BIN"), nxtest::Pattern(1000, 5));
-  const auto names = Commands();
-  EXPECT_EQ(std::find(names.begin(), names.end(), "ReleaseRecorder"), names.end()) << "recorder not released";
-  // The acquisition goes on.
+  EXPECT_TRUE(f->isVisible());
+  // The acquisition goes on, and the recorder heard nothing of the finish.
   const auto steps = f->Worker()->Steps();
   EXPECT_TRUE(WaitFor([&] { return f->Worker()->Steps() > steps + 50; }));
+  EXPECT_EQ(Commands().size(), commandsBefore) << "no StopStream, no ReleaseRecorder";
+  EXPECT_TRUE(nxtest::ReadBytes(card) == image) << "the card image is unchanged";
+
+  // The card made writable again, the same button finishes the session.
+  readOnly.reset();
+  QTest::mouseClick(f->Button("Button1"), Qt::LeftButton);
+  EXPECT_TRUE(f->RecordSaved);
+  EXPECT_EQ(ended_, 1);
+  EXPECT_EQ(nxtest::GetFile(card, "VKFRCG.BIN").substr(0, 6), "OBNOVL");
+  const auto names = Commands();
+  ASSERT_GE(names.size(), commandsBefore + 2);
+  EXPECT_EQ(names[commandsBefore], "StopStream");
+  EXPECT_EQ(names[commandsBefore + 1], "ReleaseRecorder");
 }
 
 

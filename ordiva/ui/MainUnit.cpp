@@ -867,9 +867,11 @@ void TForm1::Button1Click() {  // "Закончить"
   const std::u16string card = std::u16string(1, static_cast<char16_t>(letter)) + u":\\VKFRCG.BIN";
   auto failed = [&](const char16_t* what, DWORD error) {
     SetErrorMode(previous);
+    const std::u16string why = CardErrorText(error);
     Message(this,
             std::u16string(what) + u" " + card + u"\r\nКод ошибки " + U(QString::number(error)) +
-                u". Рекордер не освобождён, запись можно повторить.",
+                (why.empty() ? u"" : u" (" + why + u")") +
+                u".\r\nРегистратор не освобождён, запись можно повторить.",
             u"Внимание!", MB_OK | MB_ICONERROR);
   };
   CardFile file;
