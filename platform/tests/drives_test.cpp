@@ -12,6 +12,7 @@
 #include "nxtest/fatimage.h"
 #include "nxtest/seeds.h"
 #include "nxtest/temp.h"
+#include "nxtest/unwritable.h"
 
 namespace {
 
@@ -265,6 +266,43 @@ TEST_F(DrivesTest, FilesOnImagesAreWrittenInPlaceAndNeverGrow) {
   EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
   EXPECT_EQ(OpenA("E:\\", GENERIC_READ), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+}
+
+// Two ways a card is read-only, both refused as Windows refuses them, with the image
+// left as it was: the file's read-only attribute in its directory entry, and an image
+// (medium) that cannot be written at all.
+TEST_F(DrivesTest, ReadOnlyFilesAndMediaRefuseWritesButRead) {
+  WriteBytes(dir_.Path() + "/f.bin", Pattern(2048, 6));
+  nxtest::PutFile(img16_, dir_.Path() + "/f.bin", "VKFRCG.BIN");
+  nxtest::PutFile(img16_, dir_.Path() + "/f.bin", "OTHER.BIN");
+  ASSERT_EQ(nxtest::Run("mattrib -i " + Quote(img16_) + " +r ::VKFRCG.BIN"), 0);
+  const std::string before = ReadBytes(img16_);
+
+  EXPECT_EQ(GetFileAttributesA("E:\\VKFRCG.BIN") & FILE_ATTRIBUTE_READONLY, FILE_ATTRIBUTE_READONLY);
+  for (DWORD access : {DWORD{GENERIC_WRITE}, DWORD{GENERIC_READ | GENERIC_WRITE}}) {
+    EXPECT_EQ(OpenA("E:\\VKFRCG.BIN", access), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  }
+  HANDLE h = OpenA("E:\\VKFRCG.BIN", GENERIC_READ);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE) << GetLastError();
+  EXPECT_EQ(ReadAll(h), Pattern(2048, 6));
+  CloseHandle(h);
+  h = OpenA("E:\\OTHER.BIN", GENERIC_READ | GENERIC_WRITE);  // the attribute is the file's own
+  EXPECT_NE(h, INVALID_HANDLE_VALUE) << GetLastError();
+  CloseHandle(h);
+
+  nxtest::UnwritableFile medium(img16_);
+  if (!medium.Ok()) GTEST_SKIP() << "no read-only image here: " << medium.How();
+  EXPECT_EQ(OpenA("E:\\OTHER.BIN", GENERIC_READ | GENERIC_WRITE), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(OpenA("\\\\.\\E:", GENERIC_READ | GENERIC_WRITE), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  h = OpenA("E:\\OTHER.BIN", GENERIC_READ);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE) << GetLastError();
+  EXPECT_EQ(ReadAll(h), Pattern(2048, 6));
+  CloseHandle(h);
+  EXPECT_EQ(GetDriveTypeA("E:\\"), DRIVE_REMOVABLE);
+  EXPECT_TRUE(ReadBytes(img16_) == before) << "the image is unchanged";
 }
 
 TEST_F(DrivesTest, RawVolumesMoveWholeSectorsOfTheImage) {
