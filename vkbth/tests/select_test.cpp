@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -257,7 +258,8 @@ TEST_F(SelectTest, CancelEndsACheckStuckInConnectPromptlyAndLeavesNoThread) {
     QTest::mouseClick(d.check, Qt::LeftButton);
     QTest::qWait(300);  // well inside the connect's wait
     EXPECT_EQ(d.State("VR-03M 0041"), "проверка…");
-    refsInConnect = d.Record("VR-03M 0041")->refs;  // the list's and the check's link
+    // The checking thread holds its count atomically: read it the same way.
+    refsInConnect = std::atomic_ref<LONG>(d.Record("VR-03M 0041")->refs).load();  // the list's and the check's link
     cancelled = Clock::now();
     QTest::keyClick(d.window, Qt::Key_Escape);
   });
