@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -356,20 +357,40 @@ class Session {
   }
 
   // The client's block file behind its handle value, checked to be a regular file open
-  // the way the transfer needs. The last one is kept, mapped, while the client's handle
-  // still names the same open file, which saves taking it again for every request.
+  // the way the transfer needs. The last few are kept, mapped, while the client's handles
+  // still name the same open files, which saves taking and mapping them again for every
+  // request (the card test alternates four blocks, each chunk and pass).
   DWORD TakeBlock(uint32_t handle, bool read) {
-    if (!block_.Held() || handle != block_.Handle() || !peer_.SameFile(handle, block_.Fd())) {
+    BlockView* view = nullptr;
+    for (BlockView& b : blocks_) {
+      if (!b.Held() || b.Handle() != handle) continue;
+      if (peer_.SameFile(handle, b.Fd())) {
+        view = &b;
+        break;
+      }
+      b.Reset();  // the handle value now names another file
+    }
+    if (!view) {
       Fd taken;
       DWORD err = peer_.TakeDescriptor(handle, &taken.fd);
       if (err != ERROR_SUCCESS) return err;
       struct stat st{};
       int mode = fcntl(taken.fd, F_GETFL);
       if (fstat(taken.fd, &st) != 0 || !S_ISREG(st.st_mode) || mode < 0) return ERROR_INVALID_HANDLE;
-      block_.Adopt(taken.fd, handle, mode & O_ACCMODE);
+      view = &blocks_[0];  // a free place, or the one used longest ago
+      for (BlockView& b : blocks_) {
+        if (!b.Held()) {
+          view = &b;
+          break;
+        }
+        if (lastUse_[&b - blocks_.data()] < lastUse_[view - blocks_.data()]) view = &b;
+      }
+      view->Adopt(taken.fd, handle, mode & O_ACCMODE);
       taken.fd = -1;
     }
-    const int mode = block_.AccessMode();
+    lastUse_[view - blocks_.data()] = ++uses_;
+    block_ = view;
+    const int mode = block_->AccessMode();
     if (read ? mode == O_RDONLY : mode == O_WRONLY) return ERROR_ACCESS_DENIED;
     return ERROR_SUCCESS;
   }
@@ -384,21 +405,21 @@ class Session {
   Span Prepare(bool read, uint32_t count) {
     Span s;
     struct stat st{};
-    if (fstat(block_.Fd(), &st) != 0) return s;
+    if (fstat(block_->Fd(), &st) != 0) return s;
     s.length = static_cast<uint64_t>(st.st_size);
     if (!read) {
       // Only the bytes the block holds are taken, and only those need mapping.
-      if (s.length > 0) s.view = block_.Map(static_cast<size_t>(std::min<uint64_t>(count, s.length)), false);
+      if (s.length > 0) s.view = block_->Map(static_cast<size_t>(std::min<uint64_t>(count, s.length)), false);
       return s;
     }
     // The view is never touched past the file's end (that would be SIGBUS): a shorter
     // block is lengthened first, and cut back to what arrived at the end.
-    if (block_.AccessMode() != O_RDWR) return s;
+    if (block_->AccessMode() != O_RDWR) return s;
     if (s.length < count) {
       if (!SetBlockLength(count)) return s;
       s.grown = true;
     }
-    s.view = block_.Map(count, true);
+    s.view = block_->Map(count, true);
     if (!s.view && s.grown) {
       SetBlockLength(s.length);
       s.grown = false;
@@ -406,7 +427,7 @@ class Session {
     return s;
   }
 
-  bool SetBlockLength(uint64_t length) { return ftruncate(block_.Fd(), static_cast<off_t>(length)) == 0; }
+  bool SetBlockLength(uint64_t length) { return ftruncate(block_->Fd(), static_cast<off_t>(length)) == 0; }
 
   // Each moves one chunk at `at` in the block and returns false when the transfer ends
   // there (end of the target or of the block, or an error in *err). A failed mapped
@@ -459,12 +480,12 @@ class Session {
   BOOL ThroughView(bool read, Span* s, uint32_t at, DWORD n, DWORD* moved, bool* cut) {
     BOOL ok;
     {
-      FaultGuard guard(s->view, block_.Mapped());
+      FaultGuard guard(s->view, block_->Mapped());
       ok = read ? ReadFile(target_, s->view + at, n, moved, nullptr) : WriteFile(target_, s->view + at, n, moved, nullptr);
       *cut = guard.Hit();
     }
     if (*cut) {
-      block_.Unmap();
+      block_->Unmap();
       s->view = nullptr;
     }
     return ok;
@@ -490,7 +511,7 @@ class Session {
     }
     size_t put = 0;
     while (put < got) {
-      ssize_t r = pwrite(block_.Fd(), buf + put, got - put, static_cast<off_t>(at) + static_cast<off_t>(put));
+      ssize_t r = pwrite(block_->Fd(), buf + put, got - put, static_cast<off_t>(at) + static_cast<off_t>(put));
       if (r < 0 && errno == EINTR) continue;
       if (r <= 0) {
         *err = r < 0 && errno == ENOSPC ? ERROR_DISK_FULL : ERROR_WRITE_FAULT;
@@ -511,7 +532,7 @@ class Session {
     }
     size_t got = 0;
     while (got < want) {
-      ssize_t r = pread(block_.Fd(), buf + got, want - got, static_cast<off_t>(at) + static_cast<off_t>(got));
+      ssize_t r = pread(block_->Fd(), buf + got, want - got, static_cast<off_t>(at) + static_cast<off_t>(got));
       if (r < 0 && errno == EINTR) continue;
       if (r < 0) {
         *err = ERROR_READ_FAULT;
@@ -540,7 +561,13 @@ class Session {
   bool sink_ = false;
   int conn_ = -1;
   std::unique_ptr<uint8_t, FreeDeleter> buffer_;
-  BlockView block_;  // the last block file taken from the client, mapped
+  // The block files last taken from the client, mapped; block_ is the one of the
+  // transfer in progress (set by TakeBlock), lastUse_ orders them for replacement.
+  static constexpr size_t kBlocksKept = 4;
+  std::array<BlockView, kBlocksKept> blocks_;
+  std::array<uint64_t, kBlocksKept> lastUse_{};
+  uint64_t uses_ = 0;
+  BlockView* block_ = &blocks_[0];
 };
 
 }  // namespace

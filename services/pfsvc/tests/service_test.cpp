@@ -414,6 +414,40 @@ TEST_F(ServiceTest, ABlockReplacedUnderTheSameHandleValueIsTakenAnew) {
   EXPECT_EQ(ReadBytes(files_.Path() + "/replace.bin"), std::string(300, 'R') + data.substr(300));
 }
 
+TEST_F(ServiceTest, BlocksUsedInTurnEachMoveTheirOwnBytes) {
+  // More blocks than the service keeps at hand, in turn and then backwards, as the card
+  // test alternates its pattern and read-back blocks: every transfer uses its own block.
+  constexpr int kBlocks = 6;
+  constexpr DWORD kPiece = 3000;
+  const std::string path = File("turns.bin", std::string(kBlocks * 2 * kPiece, '\0'));
+  HANDLE pf = Open(path);
+  ASSERT_NE(pf, nullptr);
+  std::vector<HANDLE> blocks;
+  for (int i = 0; i < kBlocks; ++i) {
+    blocks.push_back(NewBlock());
+    svctest::FillBlock(blocks.back(), Pattern(kPiece, static_cast<unsigned>(i + 1)));
+  }
+  DWORD done = 0;
+  for (int round = 0; round < 2; ++round) {
+    for (int i = 0; i < kBlocks; ++i) {
+      ASSERT_TRUE(vkpfWrite(pf, blocks[static_cast<size_t>(i)], kPiece, &done)) << GetLastError();
+      ASSERT_EQ(done, kPiece);
+    }
+  }
+  std::string expected;
+  for (int round = 0; round < 2; ++round)
+    for (int i = 0; i < kBlocks; ++i) expected += Pattern(kPiece, static_cast<unsigned>(i + 1));
+  EXPECT_EQ(ReadBytes(path), expected);
+
+  // Read back into the blocks in the other order: block i gets piece kBlocks - 1 - i.
+  ASSERT_TRUE(vkpfSeek(pf, 0, 0, 0, nullptr));
+  for (int i = kBlocks - 1; i >= 0; --i) ASSERT_TRUE(vkpfRead(pf, blocks[static_cast<size_t>(i)], kPiece, &done));
+  for (int i = 0; i < kBlocks; ++i)
+    EXPECT_EQ(svctest::BlockBytes(blocks[static_cast<size_t>(i)]), Pattern(kPiece, static_cast<unsigned>(kBlocks - i)))
+        << "block " << i;
+  vkpfClose(pf);
+}
+
 TEST_F(ServiceTest, TheServiceLetsGoOfABlocksFileWhenTheSessionEnds) {
   HANDLE pf = Open(File("release.bin", Pattern(5000)));
   ASSERT_NE(pf, nullptr);
