@@ -1,5 +1,6 @@
 // The recorder command unit's operations: packets written one byte per link write,
-// fixed sleeps, and the reads each operation makes.
+// fixed sleeps (named beside the packets, recorder_protocol.h), and the reads each
+// operation makes.
 #include "recorder.h"
 
 namespace ordiva {
@@ -26,7 +27,7 @@ int Recorder::ReadInto(BYTE* buffer, DWORD length) {
 
 bool Recorder::StopStream() {
   Send(MakeCommand(kCmdStopStream));
-  io_.sleep(100);
+  io_.sleep(kStopStreamWaitMs);
   BYTE byte = 0;
   for (int i = 0; i < kDrainReads; ++i) {
     if (ReadInto(&byte, 1) == 0) return true;  // the link is drained
@@ -37,14 +38,14 @@ bool Recorder::StopStream() {
 void Recorder::StartStream() {
   if (resetDecoder_) resetDecoder_();
   Send(MakeCommand(kCmdStartStream));
-  io_.sleep(100);
+  io_.sleep(kStartStreamWaitMs);
   BYTE byte = 0;
   for (int i = 0; i < kStartDiscard; ++i) ReadInto(&byte, 1);
 }
 
 bool Recorder::ReleaseRecorder() {
   Send(MakeCommand(kCmdRelease));
-  io_.sleep(1000);
+  io_.sleep(kReleaseReplyWaitMs);
   ReadInto(reply_, sizeof(reply_));
   return reply_[5] == kReleaseAccepted;
 }
@@ -53,10 +54,10 @@ void Recorder::SetGainCodes(BYTE g1, BYTE g2, BYTE g3) {
   gainCodes_.param1 = g3;
   gainCodes_.param2 = g2;
   gainCodes_.param3 = g1;
-  io_.sleep(100);
-  io_.sleep(100);
+  io_.sleep(kGainCodesLeadWaitMs);
+  io_.sleep(kGainCodesLeadWaitMs);
   Send(gainCodes_);
-  io_.sleep(1000);
+  io_.sleep(kGainCodesApplyWaitMs);
 }
 
 int Recorder::ReadBlock(BYTE code, DWORD waitMs) {
@@ -65,16 +66,16 @@ int Recorder::ReadBlock(BYTE code, DWORD waitMs) {
   return ReadInto(config_.Bytes(), sizeof(config_));
 }
 
-int Recorder::ReadConfig() { return ReadBlock(kCmdReadConfig, 1000); }
-int Recorder::RereadConfig() { return ReadBlock(kCmdRereadConfig, 100); }
+int Recorder::ReadConfig() { return ReadBlock(kCmdReadConfig, kReadConfigWaitMs); }
+int Recorder::RereadConfig() { return ReadBlock(kCmdRereadConfig, kRereadConfigWaitMs); }
 
 void Recorder::WriteConfig() {
   Send(MakeCommand(kCmdWriteConfig, 0, 0x20, 0));
-  io_.sleep(500);
+  io_.sleep(kWriteConfigWaitMs);
   const int length = WriteConfigBytes(config_.version);
   DWORD written = 0;
   for (int i = 0; i < length; ++i) io_.write(link_, config_.Bytes() + i, 1, &written);
-  io_.sleep(500);
+  io_.sleep(kWriteConfigWaitMs);
 }
 
 void Recorder::SetZeroOffsets(BYTE z1, BYTE z2, BYTE z3) {
@@ -82,7 +83,7 @@ void Recorder::SetZeroOffsets(BYTE z1, BYTE z2, BYTE z3) {
   zeroOffsets_.param2 = z2;
   zeroOffsets_.param3 = z3;
   Send(zeroOffsets_);
-  io_.sleep(100);
+  io_.sleep(kZeroOffsetsWaitMs);
 }
 
 void Recorder::EnterNormalMode() { Send(MakeCommand(kCmdNormalMode)); }

@@ -24,6 +24,29 @@ inline constexpr BYTE kPreambleByte = 0xFF;
 // Byte 5 of the reply to a release that the recorder accepted.
 inline constexpr BYTE kReleaseAccepted = 0x80;
 
+// Waits of the command unit, in milliseconds. The recorder never acknowledges a packet:
+// these sleeps are the only pacing between the program and its firmware, so each is the
+// time the recorder is given to act on what it was just sent.
+// After 0C: the recorder stops streaming before the link is drained of what it sent.
+inline constexpr DWORD kStopStreamWaitMs = 100;
+// After 08: the first bytes of the new stream arrive before they are read and discarded.
+inline constexpr DWORD kStartStreamWaitMs = 100;
+// After 07: the recorder answers the release with its 8-byte reply.
+inline constexpr DWORD kReleaseReplyWaitMs = 1000;
+// Before 13, slept twice in a row: the pause the recorder gets after the command before.
+inline constexpr DWORD kGainCodesLeadWaitMs = 100;
+// After 13: the recorder applies the new gains.
+inline constexpr DWORD kGainCodesApplyWaitMs = 1000;
+// After 01: the whole 64-byte configuration block has arrived before the one read.
+inline constexpr DWORD kReadConfigWaitMs = 1000;
+// After 04: the block is read again, from a recorder that has just sent it once.
+inline constexpr DWORD kRereadConfigWaitMs = 100;
+// After 0D: the recorder is ready to take the block; and again after the block's last
+// byte, while it stores the block.
+inline constexpr DWORD kWriteConfigWaitMs = 500;
+// After 05: the recorder takes the new zero offsets.
+inline constexpr DWORD kZeroOffsetsWaitMs = 100;
+
 // One command packet, sent byte by byte in offset order.
 struct RecorderCommand {
   BYTE preamble[4];  // 0-3: always FF FF FF FF
