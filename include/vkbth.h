@@ -15,11 +15,12 @@ using HVKBTDEVICE = void*;  // a device record (VKBTDeviceInfo), reference-count
 using HVKBTLINK = void*;  // an open link (VKBTLink), reference-counted
 
 // Every function sets the calling thread's last error on every path (0 on success):
-// 87 for a null or unreadable handle, a null buffer or out pointer (a write's buffer
-// must also be readable), a zero length or a zero time limit; 6 for a handle that is
-// not a live object of the expected type (a stale handle is refused without being
-// read); 8 when no memory is left; otherwise the socket layer's code (WSAE...,
-// errors.h), passed through. Arguments are checked before the handle's type.
+// ERROR_INVALID_PARAMETER (87) for a null or unreadable handle, a null buffer or out
+// pointer (a write's buffer must also be readable), a zero length or a zero time limit;
+// ERROR_INVALID_HANDLE (6) for a handle that is not a live object of the expected type (a
+// stale handle is refused without being read); ERROR_NOT_ENOUGH_MEMORY (8) when no memory
+// is left; otherwise the socket layer's code (WSAE..., errors.h), passed through.
+// Arguments are checked before the handle's type.
 
 // Opens the link to a device record, or shares the open one: two opens of one record
 // return the same handle, and each open takes a reference that vkbtClose gives back.
@@ -34,9 +35,11 @@ VKBTH_API BOOL vkbtClose(HVKBTLINK link);
 VKBTH_API BOOL vkbtRead(HVKBTLINK link, LPVOID buffer, DWORD length, LPDWORD read);
 // Sends the buffer; the time limit is tested only between sends.
 VKBTH_API BOOL vkbtWrite(HVKBTLINK link, LPCVOID buffer, DWORD length, LPDWORD written);
-// The link's time limit in milliseconds (default 100; 0 is refused with 87).
+// The link's time limit in milliseconds (default 100; 0 is refused with
+// ERROR_INVALID_PARAMETER (87)).
 VKBTH_API BOOL vkbtSetTimeout(HVKBTLINK link, DWORD milliseconds);
-// The time limit in milliseconds; 0 with last error 87 or 6 for a bad handle.
+// The time limit in milliseconds; 0 with last error ERROR_INVALID_PARAMETER (87) or
+// ERROR_INVALID_HANDLE (6) for a bad handle.
 VKBTH_API DWORD vkbtGetTimeout(HVKBTLINK link);
 // Gives back one reference on a device record; the last one destroys it. Links opened
 // from the record hold references of their own, so it may be given back at any time.
@@ -77,8 +80,9 @@ static_assert(offsetof(VKBTSELECTPARAMS, guidServiceClass) == 32 && offsetof(VKB
 
 // Shows the recorder selection dialog over the parent and waits for the user. 1 when a
 // recorder was chosen (*device = its record with one reference for the caller), 0 when
-// the user cancelled (*device untouched); last error 0 in both cases. 0 with 87 when the
-// parameters cannot be read or *device cannot be written, 1400 when the parent is not
-// null and not a window (no dialog is shown then), and 50 when no window can be shown
-// at all (no display).
+// the user cancelled (*device untouched); last error 0 in both cases. 0 with
+// ERROR_INVALID_PARAMETER (87) when the parameters cannot be read or *device cannot be
+// written, ERROR_INVALID_WINDOW_HANDLE (1400) when the parent is not null and not a
+// window (no dialog is shown then), and ERROR_NOT_SUPPORTED (50) when no window can be
+// shown at all (no display).
 VKBTH_API INT_PTR vkbtSelectDevice(VKBTSELECTPARAMS* params, HVKBTDEVICE* device);

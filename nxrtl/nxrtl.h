@@ -4,10 +4,10 @@
 
 #include "nxpal/windows.h"
 
-// Writes "<prefix>\{GUID}" (registry form, 38 characters) terminated into out.
-// Non-zero on success; 0 (last error 87) for a null prefix, GUID or buffer, or when the
-// buffer of cch characters cannot hold the text and its terminator. The second
-// argument is reserved and ignored.
+// Writes "<prefix>\{GUID}" (registry form, 38 characters) terminated into out. Non-zero
+// on success; 0 (last error ERROR_INVALID_PARAMETER (87)) for a null prefix, GUID or
+// buffer, or when the buffer of cch characters cannot hold the text and its terminator.
+// The second argument is reserved and ignored.
 NXPAL_API BOOL nxFileNameFromGUIDA(LPCSTR prefix, LPCSTR reserved, const GUID* guid, LPSTR out, DWORD cch);
 NXPAL_API BOOL nxFileNameFromGUIDW(LPCWSTR prefix, LPCWSTR reserved, const GUID* guid, LPWSTR out, DWORD cch);
 

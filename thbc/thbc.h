@@ -12,13 +12,13 @@
 // A one-shot worker thread whose life is tied to an owner's pointer variable (the
 // self slot), guarded by the owner's critical section (the lock).
 //
-// Contract: the object writes itself into the slot when built and null when destroyed,
-// so the owner, under its lock, always sees either a live worker or null. A worker
-// that finishes its work calls the base ThreadProc as its very last step, which takes
-// the lock and destroys the object; an owner that stops a worker early destroys it
-// under the lock, which ends the thread (cooperatively: the worker's blocking calls of
-// the platform layer fail with 995 from then on) and waits for it to be gone. Derived
-// objects are created with new and destroyed through the virtual destructor.
+// Contract: the object writes itself into the slot when built and null when destroyed, so
+// the owner, under its lock, always sees either a live worker or null. A worker that
+// finishes its work calls the base ThreadProc as its very last step, which takes the lock
+// and destroys the object; an owner that stops a worker early destroys it under the lock,
+// which ends the thread (cooperatively: the worker's blocking calls of the platform layer
+// fail with ERROR_OPERATION_ABORTED (995) from then on) and waits for it to be gone.
+// Derived objects are created with new and destroyed through the virtual destructor.
 class NX_EXPORT NXThread {
  public:
   // Both pointers must stay valid for the object's whole life; the lock is never

@@ -16,11 +16,11 @@ void UnregisterPasskey(HBLUETOOTH_AUTHENTICATION_REGISTRATION registration);
 // The passkey registered last for the device, or empty.
 std::u16string PasskeyFor(BTH_ADDR address);
 
-// Before an RFCOMM connect: when a passkey is registered for the device and BlueZ
-// knows it unpaired, asks BlueZ to pair it and waits (abortably) for the result.
-// ERROR_SUCCESS also when there was nothing to do (virtual transport, no passkey, no
-// bluetoothd: the connect then fails on its own); ERROR_NOT_AUTHENTICATED when the
-// pairing was refused or failed; 995 when the calling thread is being ended.
+// Before an RFCOMM connect: when a passkey is registered for the device and BlueZ knows
+// it unpaired, asks BlueZ to pair it and waits (abortably) for the result. ERROR_SUCCESS
+// also when there was nothing to do (virtual transport, no passkey, no bluetoothd: the
+// connect then fails on its own); ERROR_NOT_AUTHENTICATED when the pairing was refused or
+// failed; ERROR_OPERATION_ABORTED (995) when the calling thread is being ended.
 DWORD PairIfNeeded(BTH_ADDR address);
 
 }  // namespace vkbth::bluez

@@ -28,13 +28,13 @@ int Fail(DWORD code) {
 }
 int FailErrno() { return Fail(WsaFromErrno(errno)); }
 
-// Waits abortably until fd is ready for events; false with the last error set (995 when
-// the calling thread's end is requested). timeoutMs < 0 waits for ever; a timeout
-// gives WSAETIMEDOUT.
+// Waits abortably until fd is ready for events; false with the last error set
+// (ERROR_OPERATION_ABORTED (995) when the calling thread's end is requested). timeoutMs <
+// 0 waits for ever; a timeout gives WSAETIMEDOUT.
 bool WaitFor(int fd, short events, int timeoutMs = -1) {
   pollfd p{fd, events, 0};
   int n = NxPoll(&p, 1, timeoutMs);
-  if (n < 0) return false;  // NxPoll set 995 or the poll failure
+  if (n < 0) return false;  // NxPoll set ERROR_OPERATION_ABORTED (995) or the poll failure
   if (n == 0) {
     SetLastError(WSAETIMEDOUT);
     return false;

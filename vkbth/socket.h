@@ -6,7 +6,7 @@
 //
 // Sockets behave as blocking ones, but every wait is the platform layer's abortable
 // one (NxPoll, NxSleep): on a worker thread whose end is requested a waiting call fails
-// with 995 instead of blocking on.
+// with ERROR_OPERATION_ABORTED (995) instead of blocking on.
 #pragma once
 
 #include "winbth.h"

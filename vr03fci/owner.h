@@ -38,7 +38,8 @@ class IInitOwner {
   // The start button (1002) released.
   virtual void PostStartReleased() = 0;
   virtual void PostBeep(DWORD frequency, DWORD durationMs) = 0;
-  // The run's end: 0 or the Win32 error it failed with (995 when it was stopped).
+  // The run's end: 0 or the Win32 error it failed with (ERROR_OPERATION_ABORTED (995)
+  // when it was stopped).
   virtual void PostRunEnded(DWORD error) = 0;
 
  protected:

@@ -69,9 +69,9 @@ InitWorker::InitWorker(NXThread** self, IInitOwner* owner)
 InitWorker::~InitWorker() {
   const bool stopped = m_hThread != nullptr;  // destroyed before its run ended
   const bool started = m_hrStatus == S_OK;
-  // A transfer in progress is abandoned first (the paged-file exchange fails with 995
-  // once the thread's end is requested); only then are the volume and blocks closed,
-  // so the worker thread never uses a closed handle.
+  // A transfer in progress is abandoned first (the paged-file exchange fails with
+  // ERROR_OPERATION_ABORTED (995) once the thread's end is requested); only then are the
+  // volume and blocks closed, so the worker thread never uses a closed handle.
   EndThread();
   CloseAll();
   m_owner->PostStartReleased();

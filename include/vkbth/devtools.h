@@ -5,10 +5,10 @@
 
 #include "vkbth.h"
 
-// Builds a device record and hands it out with one reference for the caller (give it
-// back with vkbtDeviceInfoClose). address: the Bluetooth address (bits 47-0); name: the
-// device name (may be null); serviceClass: the service to connect to, or null to use
-// channel as the RFCOMM channel; passkey: may be null. FALSE with 87 for a null out
-// pointer, 8 without memory.
+// Builds a device record and hands it out with one reference for the caller (give it back
+// with vkbtDeviceInfoClose). address: the Bluetooth address (bits 47-0); name: the device
+// name (may be null); serviceClass: the service to connect to, or null to use channel as
+// the RFCOMM channel; passkey: may be null. FALSE with ERROR_INVALID_PARAMETER (87) for a
+// null out pointer, ERROR_NOT_ENOUGH_MEMORY (8) without memory.
 VKBTH_API BOOL NxBtCreateDeviceInfo(ULONGLONG address, LPCWSTR name, const GUID* serviceClass, ULONG channel,
                                     LPCWSTR passkey, HVKBTDEVICE* device);

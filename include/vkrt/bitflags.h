@@ -15,9 +15,10 @@ VKRT_API HRESULT vkPropVariantToBitFlags(const PROPVARIANT* pv, DWORD* flags);
 
 // Reads value `name` (null: the default value) of an open key into a task-allocator
 // buffer of exactly the value's size, data as stored (a string carries its terminator
-// only if it was stored with one). Returns a Win32 code: the size query's failure
-// (e.g. ERROR_FILE_NOT_FOUND) assigns nothing; ERROR_NOT_ENOUGH_MEMORY assigns
-// nothing; otherwise *buffer is assigned and the read's code returned, and the caller
-// frees *buffer with CoTaskMemFree whatever that code is. Null buffer: 87.
+// only if it was stored with one). Returns a Win32 code: the size query's failure (e.g.
+// ERROR_FILE_NOT_FOUND) assigns nothing; ERROR_NOT_ENOUGH_MEMORY assigns nothing;
+// otherwise *buffer is assigned and the read's code returned, and the caller frees
+// *buffer with CoTaskMemFree whatever that code is. Null buffer:
+// ERROR_INVALID_PARAMETER (87).
 VKRT_API LONG vkGetStringFromRVA(HKEY key, LPCSTR name, LPSTR* buffer);
 VKRT_API LONG vkGetStringFromRVW(HKEY key, LPCWSTR name, LPWSTR* buffer);

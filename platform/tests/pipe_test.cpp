@@ -67,7 +67,7 @@ TEST_F(PipeTest, MessageModeKeepsMessagesApart) {
 
   send(server, "first-message", 13, 0);
   send(server, "second", 6, 0);
-  EXPECT_FALSE(ReadFile(h, buf, 5, &n, nullptr));  // too small: a part and 234
+  EXPECT_FALSE(ReadFile(h, buf, 5, &n, nullptr));  // too small: a part and ERROR_MORE_DATA
   EXPECT_EQ(GetLastError(), ERROR_MORE_DATA);
   EXPECT_EQ(std::string(buf, n), "first");
   ASSERT_TRUE(ReadFile(h, buf, sizeof buf, &n, nullptr));  // the rest of the same message

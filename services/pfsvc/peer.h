@@ -23,7 +23,8 @@ class Peer {
   gid_t Gid() const { return gid_; }
 
   // A duplicate of the peer's descriptor `fd` (its handle value). Win32 codes:
-  // 6 when it has no such descriptor, 5 when the system does not let us take it.
+  // ERROR_INVALID_HANDLE (6) when it has no such descriptor, ERROR_ACCESS_DENIED (5) when
+  // the system does not let us take it.
   DWORD TakeDescriptor(uint32_t fd, int* out) const;
   // Whether the peer's descriptor `fd` still is the open file that ownFd (taken from it
   // earlier) is; false also when the system cannot tell.

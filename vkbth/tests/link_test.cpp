@@ -276,7 +276,7 @@ TEST_F(LinkTest, HandlesAreCheckedArgumentsFirstThenType) {
     EXPECT_FALSE(result) << what;
     EXPECT_EQ(GetLastError(), error) << what;
   };
-  // Null handles and bad arguments: 87.
+  // Null handles and bad arguments: ERROR_INVALID_PARAMETER (87).
   expectFail(vkbtCreate(nullptr, &link), ERROR_INVALID_PARAMETER, "create null device");
   expectFail(vkbtCreate(device_, nullptr), ERROR_INVALID_PARAMETER, "create null out");
   expectFail(vkbtClose(nullptr), ERROR_INVALID_PARAMETER, "close null");

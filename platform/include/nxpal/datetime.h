@@ -19,8 +19,9 @@ struct SYSTEMTIME {
 using LPSYSTEMTIME = SYSTEMTIME*;
 static_assert(sizeof(SYSTEMTIME) == 16);
 
-// The calendar date and time of a count of 100 ns units since 1601-01-01 (no time zone
-// is applied). FALSE with 87 for a count above 0x7FFFFFFFFFFFFFFF, as on Windows.
+// The calendar date and time of a count of 100 ns units since 1601-01-01 (no time zone is
+// applied). FALSE with ERROR_INVALID_PARAMETER (87) for a count above 0x7FFFFFFFFFFFFFFF,
+// as on Windows.
 NXPAL_API BOOL FileTimeToSystemTime(const FILETIME* fileTime, LPSYSTEMTIME systemTime);
 // The current date and time in the user's time zone (TZ, /etc/localtime).
 NXPAL_API void GetLocalTime(LPSYSTEMTIME systemTime);

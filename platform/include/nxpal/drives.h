@@ -39,12 +39,13 @@ NXPAL_API UINT GetDriveTypeA(LPCSTR rootPath);
 // The device behind a drive name ("E:") as a list of strings ending with an empty one:
 // "\Device\<block device>" ("\Device\Floppy<n>" for floppy drives), "\??\<path>" for
 // images and folders. A null name lists the drive names. Returns the characters stored
-// with both terminators; 0 with 2 (unknown drive) or 122 (buffer too small).
+// with both terminators; 0 with ERROR_FILE_NOT_FOUND (2) for an unknown drive or
+// ERROR_INSUFFICIENT_BUFFER (122) when the buffer is too small.
 NXPAL_API DWORD QueryDosDeviceW(LPCWSTR deviceName, LPWSTR targetPath, DWORD size);
 // Label, serial number, longest name, flags and file system name ("FAT", "FAT32", or the
 // Linux name in capitals) of the volume behind a root path. Every output is optional.
-// 3 for an unknown letter, 21 (ERROR_NOT_READY) without a medium, 1005 when the medium
-// holds no file system that can be read.
+// ERROR_PATH_NOT_FOUND (3) for an unknown letter, ERROR_NOT_READY (21) without a medium,
+// ERROR_UNRECOGNIZED_VOLUME (1005) when the medium holds no file system that can be read.
 NXPAL_API BOOL GetVolumeInformationW(LPCWSTR rootPath, LPWSTR volumeName, DWORD volumeNameSize, LPDWORD serialNumber,
                                      LPDWORD maxComponentLength, LPDWORD fileSystemFlags, LPWSTR fileSystemName,
                                      DWORD fileSystemNameSize);

@@ -43,11 +43,13 @@ inline constexpr DWORD INVALID_FILE_SIZE = 0xFFFFFFFFu;
 // Opens or creates what the name says:
 // - "\\.\pipe\NAME": the client end of a named pipe, an AF_UNIX SOCK_SEQPACKET socket
 //   NAME in NX_PIPE_DIR (or, without it, $XDG_RUNTIME_DIR/veltrak/pipe when NAME is
-//   there, else /run/veltrak/pipe). Absent: 2; every instance busy: 231. Byte read mode.
+//   there, else /run/veltrak/pipe). Absent: ERROR_FILE_NOT_FOUND (2); every instance
+//   busy: ERROR_PIPE_BUSY (231). Byte read mode.
 // - "\\.\E:": the raw volume of drive E: (removable media and images pinned with
 //   NX_DRIVES only; see drives.h). Transfers and positions must be multiples of 512
-//   bytes (87 otherwise); reads come from the medium, writes reach it before the call
-//   returns; writes to a volume whose file system is mounted fail with 5.
+//   bytes (ERROR_INVALID_PARAMETER (87) otherwise); reads come from the medium, writes
+//   reach it before the call returns; writes to a volume whose file system is mounted
+//   fail with ERROR_ACCESS_DENIED (5).
 // - "E:\DIR\NAME": a file on drive E:, through the mount point or folder behind the
 //   letter, or, on an unmounted FAT volume, through its directory entries (existing
 //   files only, written in place within their size).
@@ -63,25 +65,27 @@ NXPAL_API HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_
                              DWORD disposition, DWORD flagsAndAttributes, HANDLE templateFile);
 
 // Synchronous transfers only (overlapped must be null). A pipe in message read mode
-// returns one message per read; a message larger than the buffer gives FALSE with 234
-// (ERROR_MORE_DATA) and the rest on the next read. Reading a pipe whose server has gone
-// gives 109, writing it 232. Pipe waits end with 995 on a thread whose end is requested.
+// returns one message per read; a message larger than the buffer gives FALSE with
+// ERROR_MORE_DATA (234) and the rest on the next read. Reading a pipe whose server has
+// gone gives ERROR_BROKEN_PIPE (109), writing it ERROR_NO_DATA (232).
+// Pipe waits end with ERROR_OPERATION_ABORTED (995) on a thread whose end is requested.
 struct OVERLAPPED;
 using LPOVERLAPPED = OVERLAPPED*;
 NXPAL_API BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED overlapped);
 NXPAL_API BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED overlapped);
 
-// Moves the position; with distanceHigh the distance is the signed 64-bit number
-// high:low and the new position's high half is stored back. A position before the
-// start: 131. Failure: INVALID_SET_FILE_POINTER with the last error set (a new position
-// whose low half is 0xFFFFFFFF is told apart by last error 0).
+// Moves the position; with distanceHigh the distance is the signed 64-bit number high:low
+// and the new position's high half is stored back. A position before the start:
+// ERROR_NEGATIVE_SEEK (131). Failure: INVALID_SET_FILE_POINTER with the last error set (a
+// new position whose low half is 0xFFFFFFFF is told apart by last error 0).
 NXPAL_API DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD method);
 // Length of a file, a volume or a file on a volume; INVALID_FILE_SIZE with the last
 // error set on failure (last error 0 when the low half really is 0xFFFFFFFF).
 NXPAL_API DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh);
 
-// Attributes of a file or folder (FILE_ATTRIBUTE_*), INVALID_FILE_ATTRIBUTES with 2 or
-// 3 when it does not exist: the way to test that a file exists.
+// Attributes of a file or folder (FILE_ATTRIBUTE_*), INVALID_FILE_ATTRIBUTES with
+// ERROR_FILE_NOT_FOUND (2) or ERROR_PATH_NOT_FOUND (3) when it does not exist: the way to
+// test that a file exists.
 NXPAL_API DWORD GetFileAttributesW(LPCWSTR name);
 NXPAL_API DWORD GetFileAttributesA(LPCSTR name);
 
@@ -99,15 +103,16 @@ inline constexpr DWORD FILE_MAP_READ = 0x0004;
 inline constexpr DWORD FILE_MAP_ALL_ACCESS = 0xF001F;
 
 // A mapping of a regular file (unnamed only). Size 0 maps the file's current length (an
-// empty file gives 1006, ERROR_FILE_INVALID); a larger size than the file extends the
+// empty file gives ERROR_FILE_INVALID (1006)); a larger size than the file extends the
 // file with zero bytes (PAGE_READWRITE only). Failure: null.
 NXPAL_API HANDLE CreateFileMappingW(HANDLE file, LPSECURITY_ATTRIBUTES sa, DWORD protect, DWORD maxSizeHigh,
                                     DWORD maxSizeLow, LPCWSTR name);
 // A view shared with the file: what is written through it is in the file and what the
-// file receives shows in it. Offsets are multiples of 65536 (1132 otherwise); 0 bytes
-// maps to the end of the mapping. The view outlives its mapping handle. Failure: null.
+// file receives shows in it. Offsets are multiples of 65536
+// (ERROR_MAPPED_ALIGNMENT (1132) otherwise); 0 bytes maps to the end of the mapping. The
+// view outlives its mapping handle. Failure: null.
 NXPAL_API LPVOID MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh, DWORD offsetLow, SIZE_T bytes);
-// FALSE with 487 for an address that is not the start of a view.
+// FALSE with ERROR_INVALID_ADDRESS (487) for an address that is not the start of a view.
 NXPAL_API BOOL UnmapViewOfFile(LPCVOID address);
 
 // ---- named pipes --------------------------------------------------------------------
@@ -117,7 +122,8 @@ inline constexpr DWORD PIPE_WAIT = 0x0;
 inline constexpr DWORD PIPE_NOWAIT = 0x1;
 
 // Sets the read mode of a pipe's client end (PIPE_READMODE_BYTE or _MESSAGE, with
-// PIPE_WAIT); collection counts and time-outs are not offered (87 when given).
+// PIPE_WAIT); collection counts and time-outs are not offered
+// (ERROR_INVALID_PARAMETER (87) when given).
 NXPAL_API BOOL SetNamedPipeHandleState(HANDLE pipe, LPDWORD mode, LPDWORD maxCollectionCount,
                                        LPDWORD collectDataTimeout);
 // The process id of the server at the other end of a pipe's client end.

@@ -24,7 +24,8 @@ NXPAL_API HMENU CreatePopupMenu();
 // FALSE with ERROR_INVALID_MENU_HANDLE (1401) for a handle that is not a live menu.
 // Handle values are never reused, so a destroyed handle stays invalid.
 NXPAL_API BOOL DestroyMenu(HMENU hMenu);
-// The number of items; -1 with 1401 for a handle that is not a live menu.
+// The number of items; -1 with ERROR_INVALID_MENU_HANDLE (1401) for a handle that is not
+// a live menu.
 NXPAL_API int GetMenuItemCount(HMENU hMenu);
 
 // Inserts a text item (MF_STRING with the text lpNewItem, null meaning empty, and the
@@ -32,22 +33,24 @@ NXPAL_API int GetMenuItemCount(HMENU hMenu);
 // that uPosition names. MF_BYPOSITION: a position at or past the end (e.g. -1) appends.
 // MF_BYCOMMAND: before the first item whose command id is uPosition (separators are not
 // matched). MF_GRAYED, MF_DISABLED and MF_CHECKED set the item's state.
-// Failures: FALSE with 1401 (not a live menu), 1456 ERROR_MENU_ITEM_NOT_FOUND (no item
-// with that command id), 50 (submenus, bitmaps, owner-drawn items and other flags this
-// layer does not keep), 87 (a command id above 0xFFFF), 8.
+// Failures: FALSE with ERROR_INVALID_MENU_HANDLE (1401) for a handle that is not a live
+// menu, ERROR_MENU_ITEM_NOT_FOUND (1456) when no item has that command id,
+// ERROR_NOT_SUPPORTED (50) for submenus, bitmaps, owner-drawn items and other flags this
+// layer does not keep, ERROR_INVALID_PARAMETER (87) for a command id above 0xFFFF,
+// ERROR_NOT_ENOUGH_MEMORY (8).
 NXPAL_API BOOL InsertMenuW(HMENU hMenu, UINT uPosition, UINT uFlags, UINT_PTR uIDNewItem, LPCWSTR lpNewItem);
 // InsertMenuW at the end (MF_BYPOSITION is implied).
 NXPAL_API BOOL AppendMenuW(HMENU hMenu, UINT uFlags, UINT_PTR uIDNewItem, LPCWSTR lpNewItem);
 
 // The command id of the item at nPos (0 for a separator); (UINT)-1 for a position out of
-// range or a handle that is not a live menu (1401).
+// range or a handle that is not a live menu (ERROR_INVALID_MENU_HANDLE (1401)).
 NXPAL_API UINT GetMenuItemID(HMENU hMenu, int nPos);
 // The kind and state flags of the item that uId names (uFlags MF_BYCOMMAND or
 // MF_BYPOSITION): MF_SEPARATOR, MF_GRAYED, MF_DISABLED, MF_CHECKED; (UINT)-1 when there
-// is no such item or the handle is not a live menu (1401).
+// is no such item or the handle is not a live menu (ERROR_INVALID_MENU_HANDLE (1401)).
 NXPAL_API UINT GetMenuState(HMENU hMenu, UINT uId, UINT uFlags);
 // The text of the item that uItem names (uFlag MF_BYCOMMAND or MF_BYPOSITION), as
 // GetWindowText: copies at most cchMax - 1 characters and a terminator and returns the
 // characters copied; with lpString null returns the text's length. 0 for a separator, no
-// such item, or a handle that is not a live menu (1401).
+// such item, or a handle that is not a live menu (ERROR_INVALID_MENU_HANDLE (1401)).
 NXPAL_API int GetMenuStringW(HMENU hMenu, UINT uItem, LPWSTR lpString, int cchMax, UINT uFlag);

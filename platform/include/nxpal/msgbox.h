@@ -50,8 +50,9 @@ inline constexpr int IDNO = 7;
 inline constexpr int IDTRYAGAIN = 10;
 inline constexpr int IDCONTINUE = 11;
 
-// Shows the message and returns the id of the button chosen. Text and caption may be
-// null (empty text; the caption "Ошибка"). 0 with last error 87 for unknown button bits.
+// Shows the message and returns the id of the button chosen. Text and caption may be null
+// (empty text; the caption "Ошибка"). 0 with last error ERROR_INVALID_PARAMETER (87) for
+// unknown button bits.
 NXPAL_API int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style);
 NXPAL_API int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style);
 
@@ -73,7 +74,8 @@ struct MSGBOXPARAMSW {
 
 // MessageBoxW with the text and caption taken from the module's string table when they
 // are string ids (a missing string gives an empty text). A user icon is not shown: the
-// box then has no icon. 0 with 87 for a null record, a wrong cbSize or unknown buttons.
+// box then has no icon. 0 with ERROR_INVALID_PARAMETER (87) for a null record, a wrong
+// cbSize or unknown buttons.
 NXPAL_API int MessageBoxIndirectW(const MSGBOXPARAMSW* params);
 
 // The hook receives the checked arguments (caption never null) and returns a button id

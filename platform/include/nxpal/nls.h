@@ -29,19 +29,21 @@ struct NUMBERFMTW {
   UINT NegativeOrder;  // 0 "(1.1)", 1 "-1.1", 2 "- 1.1", 3 "1.1-", 4 "1.1 -"
 };
 
-// Formats the number text `value` (an optional '-', digits, optionally '.' and digits)
-// by `format`, or by the locale when `format` is null. Returns the characters stored
-// with the terminator; with cchNumber 0 the size needed. Errors (0 returned): 87 for a
-// malformed value or format, 1004 for flags given together with a format, 122 when the
-// buffer is too small.
+// Formats the number text `value` (an optional '-', digits, optionally '.' and digits) by
+// `format`, or by the locale when `format` is null. Returns the characters stored with
+// the terminator; with cchNumber 0 the size needed. Errors (0 returned):
+// ERROR_INVALID_PARAMETER (87) for a malformed value or format,
+// ERROR_INVALID_FLAGS (1004) for flags given together with a format,
+// ERROR_INSUFFICIENT_BUFFER (122) when the buffer is too small.
 NXPAL_API int GetNumberFormatW(LCID locale, DWORD flags, LPCWSTR value, const NUMBERFMTW* format, LPWSTR number,
                                int cchNumber);
 
 // Formats a time of day (null: the local time now) by the picture `format` (null: the
-// locale's "H:mm:ss"): h hh 12-hour, H HH 24-hour, m mm, s ss, t tt the time marker,
-// text in single quotes literally ('' is a quote), anything else copied. Returns the
+// locale's "H:mm:ss"): h hh 12-hour, H HH 24-hour, m mm, s ss, t tt the time marker, text
+// in single quotes literally ('' is a quote), anything else copied. Returns the
 // characters stored with the terminator; with cchTime 0 the size needed. Errors (0):
-// 87 for an invalid time, 122 when the buffer is too small.
+// ERROR_INVALID_PARAMETER (87) for an invalid time, ERROR_INSUFFICIENT_BUFFER (122) when
+// the buffer is too small.
 NXPAL_API int GetTimeFormatW(LCID locale, DWORD flags, const SYSTEMTIME* time, LPCWSTR format, LPWSTR timeStr,
                              int cchTime);
 

@@ -62,12 +62,14 @@ inline constexpr DWORD REG_OPTION_OPEN_LINK = 0x8;
 inline constexpr DWORD REG_CREATED_NEW_KEY = 0x1;
 inline constexpr DWORD REG_OPENED_EXISTING_KEY = 0x2;
 
-// Results, as on Windows: 0 success; 2 key or value missing; 5 access denied (hive not
-// writable for this user, or the handle lacks the right); 6 unknown or closed handle;
-// 87 bad arguments; 234 buffer too small (the needed size is written where Windows
-// writes it); 259 enumeration index past the end; 1018 the handle's key was deleted.
-// The A forms take and give UTF-8; string data (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ)
-// is stored as UTF-16 and converted both ways, sizes counted in UTF-8 bytes.
+// Results, as on Windows: 0 success; ERROR_FILE_NOT_FOUND (2) key or value missing;
+// ERROR_ACCESS_DENIED (5) access denied (hive not writable for this user, or the handle
+// lacks the right); ERROR_INVALID_HANDLE (6) unknown or closed handle;
+// ERROR_INVALID_PARAMETER (87) bad arguments; ERROR_MORE_DATA (234) buffer too small (the
+// needed size is written where Windows writes it); ERROR_NO_MORE_ITEMS (259) enumeration
+// index past the end; ERROR_KEY_DELETED (1018) the handle's key was deleted. The A forms
+// take and give UTF-8; string data (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ) is stored as
+// UTF-16 and converted both ways, sizes counted in UTF-8 bytes.
 NXPAL_API LSTATUS RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult);
 NXPAL_API LSTATUS RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult);
 

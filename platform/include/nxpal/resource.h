@@ -17,9 +17,11 @@ inline constexpr DWORD GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS = 0x4;
 // (u"libvkrt.so" for libvkrt.so.1); none: NULL with ERROR_MOD_NOT_FOUND.
 NXPAL_API HMODULE GetModuleHandleW(LPCWSTR lpModuleName);
 // As GetModuleHandleW, or with GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS the module that
-// contains the address passed as lpModuleName. Modules are never reference-counted
-// here, so the PIN and UNCHANGED_REFCOUNT flags change nothing (both at once: 87).
-// Failures: FALSE, *phModule NULL, last error 87 (null phModule, bad flags) or 126.
+// contains the address passed as lpModuleName. Modules are never reference-counted here,
+// so the PIN and UNCHANGED_REFCOUNT flags change nothing (both at once:
+// ERROR_INVALID_PARAMETER (87)). Failures: FALSE, *phModule NULL, last error
+// ERROR_INVALID_PARAMETER (87) for a null phModule or bad flags, or
+// ERROR_MOD_NOT_FOUND (126).
 NXPAL_API BOOL GetModuleHandleExW(DWORD dwFlags, LPCWSTR lpModuleName, HMODULE* phModule);
 
 // The module the calling code belongs to. Static inline on purpose: the anchor is a
@@ -41,10 +43,12 @@ static inline HMODULE NxThisModule() {
 // terminated here, unlike on Windows; do not rely on it). LoadStringA gives UTF-8 and
 // counts bytes; it never cuts a character in half, so it may copy fewer than
 // cchBufferMax - 1 bytes. Failures return 0 with the last error:
-//   87   null lpBuffer, cchBufferMax < 0 (or 0 for LoadStringA)
-//   1812 the module has no resources (not a module built with nx_add_resources, or unloaded)
-//   1813 the module has no string table
-//   1814 no string with this id
+//   ERROR_INVALID_PARAMETER (87)           null lpBuffer, cchBufferMax < 0 (or 0 for
+//                                          LoadStringA)
+//   ERROR_RESOURCE_DATA_NOT_FOUND (1812)   the module has no resources (not a module built
+//                                          with nx_add_resources, or unloaded)
+//   ERROR_RESOURCE_TYPE_NOT_FOUND (1813)   the module has no string table
+//   ERROR_RESOURCE_NAME_NOT_FOUND (1814)   no string with this id
 NXPAL_API int LoadStringW(HINSTANCE hInstance, UINT uID, LPWSTR lpBuffer, int cchBufferMax);
 NXPAL_API int LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer, int cchBufferMax);
 
@@ -65,7 +69,7 @@ inline constexpr UINT LR_SHARED = 0x8000;
 
 // The size LoadIconW and LR_DEFAULTSIZE use (SM_CXICON, SM_CYICON).
 inline constexpr int NX_DEFAULT_ICON_SIZE = 32;
-// Requests above this size are refused with 87.
+// Requests above this size are refused with ERROR_INVALID_PARAMETER (87).
 inline constexpr int NX_MAX_ICON_SIZE = 1024;
 
 // Loads icon `name` (MAKEINTRESOURCEW(id) or the text "#id") of module hInst at cx x cy
@@ -75,12 +79,15 @@ inline constexpr int NX_MAX_ICON_SIZE = 1024;
 // With LR_SHARED the same handle is returned for the same module, id and size; a shared
 // icon lives until its module unloads and DestroyIcon leaves it alone.
 // Colour flags are ignored (icons are always full colour with alpha).
-// Failures: NULL with last error 87 (bad type value, negative or too large size), 50
-// (LR_LOADFROMFILE), 1812/1813/1814 as for strings (IMAGE_BITMAP and IMAGE_CURSOR find
-// no resources of their type: 1813), 13 (an embedded PNG that does not decode), 8.
+// Failures: NULL with last error ERROR_INVALID_PARAMETER (87) for a bad type value or a
+// negative or too large size, ERROR_NOT_SUPPORTED (50) for LR_LOADFROMFILE, the 1812,
+// 1813 and 1814 errors as for strings (IMAGE_BITMAP and IMAGE_CURSOR find no resources of
+// their type: ERROR_RESOURCE_TYPE_NOT_FOUND (1813)), ERROR_INVALID_DATA (13) for an
+// embedded PNG that does not decode, ERROR_NOT_ENOUGH_MEMORY (8).
 NXPAL_API HANDLE LoadImageW(HINSTANCE hInst, LPCWSTR name, UINT type, int cx, int cy, UINT fuLoad);
 // LoadImageW(hInstance, lpIconName, IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED).
-// hInstance NULL asks for the system's icons (IDI_*), which do not exist here: 1812.
+// hInstance NULL asks for the system's icons (IDI_*), which do not exist here:
+// ERROR_RESOURCE_DATA_NOT_FOUND (1812).
 NXPAL_API HICON LoadIconW(HINSTANCE hInstance, LPCWSTR lpIconName);
 // FALSE with ERROR_INVALID_ICON_HANDLE (1402) for a handle that is not a live icon.
 NXPAL_API BOOL DestroyIcon(HICON hIcon);
@@ -88,8 +95,11 @@ NXPAL_API BOOL DestroyIcon(HICON hIcon);
 // For the code that draws icons: the size and a copy of the pixels, rows top to bottom,
 // each pixel a DWORD 0xAARRGGBB with premultiplied alpha (Qt's
 // QImage::Format_ARGB32_Premultiplied, and the BGRA byte order of a Windows 32-bit DIB).
-// With pixels NULL only the size is given. Failures: FALSE with 1402 (not a live icon),
-// 87 (null width or height), 122 (pixelCount below width * height; the size is given).
+// With pixels NULL only the size is given. Failures: FALSE with
+// ERROR_INVALID_ICON_HANDLE (1402) for a handle that is not a live icon,
+// ERROR_INVALID_PARAMETER (87) for a null width or height,
+// ERROR_INSUFFICIENT_BUFFER (122) when pixelCount is below width * height (the size is
+// given).
 NXPAL_API BOOL NxGetIconPixels(HICON hIcon, int* width, int* height, DWORD* pixels, DWORD pixelCount);
 
 // ---- registration (used by the code nx_add_resources generates) ------------------------
@@ -115,9 +125,10 @@ struct NxModuleResources {
   UINT imageCount;
   const NxIconImageResource* images;  // ascending ids; an id repeats once per size
 };
-// FALSE with 87 (null arguments, wrong version, unsorted tables) or 183 (the module
-// already has resources).
+// FALSE with ERROR_INVALID_PARAMETER (87) for null arguments, a wrong version or unsorted
+// tables, or ERROR_ALREADY_EXISTS (183) when the module already has resources.
 NXPAL_API BOOL NxRegisterModuleResources(HMODULE module, const NxModuleResources* resources);
-// Forgets the module's resources and destroys its shared icons. FALSE with 1812 when
-// these tables are not the module's registered ones.
+// Forgets the module's resources and destroys its shared icons. FALSE with
+// ERROR_RESOURCE_DATA_NOT_FOUND (1812) when these tables are not the module's registered
+// ones.
 NXPAL_API BOOL NxUnregisterModuleResources(HMODULE module, const NxModuleResources* resources);

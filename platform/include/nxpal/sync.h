@@ -1,6 +1,7 @@
 // Critical sections, events, waits, sleeps and clocks.
 // Blocking calls here are the points where a worker thread notices suspension and an
-// early end (see thread.h): on a thread whose end was requested they fail with 995.
+// early end (see thread.h): on a thread whose end was requested they fail with
+// ERROR_OPERATION_ABORTED (995).
 #pragma once
 
 #include "errors.h"
@@ -29,13 +30,14 @@ NXPAL_API BOOL TryEnterCriticalSection(LPCRITICAL_SECTION cs);
 NXPAL_API void LeaveCriticalSection(LPCRITICAL_SECTION cs);
 
 // Extensions of this layer (no Windows counterpart).
-// Enters unless the calling thread's end is requested first: TRUE with the lock held,
-// or FALSE with last error 995 and the lock not held. A worker's final wait for its
-// owner's lock uses it so that an owner destroying the worker under that lock never
-// deadlocks.
+// Enters unless the calling thread's end is requested first: TRUE with the lock held, or
+// FALSE with last error ERROR_OPERATION_ABORTED (995) and the lock not held. A worker's
+// final wait for its owner's lock uses it so that an owner destroying the worker under
+// that lock never deadlocks.
 NXPAL_API BOOL NxEnterCriticalSectionAbortable(LPCRITICAL_SECTION cs);
 // Enters within timeoutMs (INFINITE waits for ever): TRUE with the lock held, FALSE
-// with last error 258 (timeout) or 995 (end requested).
+// with last error WAIT_TIMEOUT (258) when the time is up or ERROR_OPERATION_ABORTED (995)
+// when the end was requested.
 NXPAL_API BOOL NxEnterCriticalSectionTimeout(LPCRITICAL_SECTION cs, DWORD timeoutMs);
 
 // ---- waits and sleeps --------------------------------------------------------------
@@ -44,10 +46,11 @@ inline constexpr DWORD WAIT_ABANDONED = 0x80;
 inline constexpr DWORD WAIT_TIMEOUT = 258;
 inline constexpr DWORD WAIT_FAILED = 0xFFFFFFFFu;
 
-// Sleeps; on a thread whose end is requested returns at once with last error 995
-// (Sleep has no result to tell it by; NxSleep has).
+// Sleeps; on a thread whose end is requested returns at once with last error
+// ERROR_OPERATION_ABORTED (995) (Sleep has no result to tell it by; NxSleep has).
 NXPAL_API void Sleep(DWORD ms);
-// TRUE after the full time; FALSE with last error 995 when the end was requested.
+// TRUE after the full time; FALSE with last error ERROR_OPERATION_ABORTED (995) when the
+// end was requested.
 NXPAL_API BOOL NxSleep(DWORD ms);
 
 // Events: unnamed, manual- or auto-reset. The handle value is an eventfd.
@@ -56,10 +59,12 @@ NXPAL_API HANDLE CreateEventA(LPSECURITY_ATTRIBUTES sa, BOOL manualReset, BOOL i
 NXPAL_API BOOL SetEvent(HANDLE event);
 NXPAL_API BOOL ResetEvent(HANDLE event);
 
-// Waits for an event or a thread. WAIT_FAILED with 995 on a thread whose end is
-// requested, with 6 for a handle that is not waitable.
+// Waits for an event or a thread. WAIT_FAILED with ERROR_OPERATION_ABORTED (995) on a
+// thread whose end is requested, with ERROR_INVALID_HANDLE (6) for a handle that is not
+// waitable.
 NXPAL_API DWORD WaitForSingleObject(HANDLE h, DWORD ms);
-// Closes any kernel handle of this layer; FALSE with 6 for an unknown handle.
+// Closes any kernel handle of this layer; FALSE with ERROR_INVALID_HANDLE (6) for an
+// unknown handle.
 NXPAL_API BOOL CloseHandle(HANDLE h);
 
 // ---- clocks -----------------------------------------------------------------------

@@ -16,10 +16,12 @@ inline constexpr UINT CP_UTF8 = 65001;
 inline constexpr DWORD MB_ERR_INVALID_CHARS = 0x8;
 inline constexpr DWORD WC_ERR_INVALID_CHARS = 0x80;
 
-// Win32 semantics: a length of -1 means null-terminated (the terminator is converted
-// and counted); an output size of 0 asks for the needed size. Failures: 0 with last
-// error 87 (bad arguments or code page), 122 (buffer too small), 1113 (invalid input
-// with the ERR_INVALID_CHARS flag; without it invalid input becomes U+FFFD or '?').
+// Win32 semantics: a length of -1 means null-terminated (the terminator is converted and
+// counted); an output size of 0 asks for the needed size. Failures: 0 with last error
+// ERROR_INVALID_PARAMETER (87) for bad arguments or code page,
+// ERROR_INSUFFICIENT_BUFFER (122) when the buffer is too small,
+// ERROR_NO_UNICODE_TRANSLATION (1113) for invalid input with the ERR_INVALID_CHARS flag
+// (without it invalid input becomes U+FFFD or '?').
 NXPAL_API int MultiByteToWideChar(UINT codePage, DWORD flags, LPCCH src, int srcLen, LPWSTR dst, int dstLen);
 NXPAL_API int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWCH src, int srcLen, LPSTR dst, int dstLen,
                                   LPCCH defaultChar, BOOL* usedDefaultChar);

@@ -33,15 +33,15 @@ NXPAL_API HANDLE CreateThread(LPSECURITY_ATTRIBUTES sa, SIZE_T stackSize, LPTHRE
 // A suspended thread that is already running pauses at its next blocking layer call.
 NXPAL_API DWORD ResumeThread(HANDLE thread);
 NXPAL_API DWORD SuspendThread(HANDLE thread);
-// Priorities are the Windows values (-15, -2..2, 15); anything else gives 87.
-// Idle maps to SCHED_IDLE, the others to nice values; raising above normal is done as
-// far as the process is allowed to.
+// Priorities are the Windows values (-15, -2..2, 15); anything else gives
+// ERROR_INVALID_PARAMETER (87). Idle maps to SCHED_IDLE, the others to nice values;
+// raising above normal is done as far as the process is allowed to.
 NXPAL_API BOOL SetThreadPriority(HANDLE thread, int priority);
 NXPAL_API int GetThreadPriority(HANDLE thread);
-// Requests the thread's end and waits until it has left its start routine; a thread
-// that never started does not run it at all. The exit code is dwExitCode unless the
-// thread had already finished. FALSE with 1131 when called on the calling thread's
-// own handle (it would wait for itself).
+// Requests the thread's end and waits until it has left its start routine; a thread that
+// never started does not run it at all. The exit code is dwExitCode unless the thread had
+// already finished. FALSE with ERROR_POSSIBLE_DEADLOCK (1131) when called on the calling
+// thread's own handle (it would wait for itself).
 NXPAL_API BOOL TerminateThread(HANDLE thread, DWORD exitCode);
 NXPAL_API BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
 NXPAL_API DWORD GetCurrentThreadId();
@@ -50,10 +50,10 @@ NXPAL_API DWORD GetThreadId(HANDLE thread);
 // ---- extensions for code that blocks outside this layer ------------------------------
 // TRUE when the calling thread's end has been requested.
 NXPAL_API BOOL NxIsEndRequested();
-// The calling thread's checkpoint: waits while it is suspended; FALSE with 995 when its
-// end is requested.
+// The calling thread's checkpoint: waits while it is suspended; FALSE with
+// ERROR_OPERATION_ABORTED (995) when its end is requested.
 NXPAL_API BOOL NxCheckpoint();
-// poll() that also returns when the calling thread's end is requested (-1 with last
-// error 995) and pauses while the thread is suspended. Other failures: -1 with the
-// errno mapped to a Win32 code. timeoutMs < 0 waits for ever.
+// poll() that also returns when the calling thread's end is requested (-1 with last error
+// ERROR_OPERATION_ABORTED (995)) and pauses while the thread is suspended. Other
+// failures: -1 with the errno mapped to a Win32 code. timeoutMs < 0 waits for ever.
 NXPAL_API int NxPoll(struct pollfd* fds, unsigned nfds, int timeoutMs);

@@ -154,8 +154,9 @@ class FatVolume {
   VolumeIo& Io() { return *io_; }
   const std::shared_ptr<VolumeIo>& IoPtr() const { return io_; }
 
-  // Follows a path of components below the root (8.3 names, any case): 2 when the last
-  // component is missing, 3 when a folder on the way is.
+  // Follows a path of components below the root (8.3 names, any case):
+  // ERROR_FILE_NOT_FOUND (2) when the last component is missing, ERROR_PATH_NOT_FOUND (3)
+  // when a folder on the way is.
   DWORD Find(const std::vector<std::u16string>& components, FatNode* out);
   // The clusters of the chain starting at first; a damaged chain (a loop, a cluster out
   // of range) gives ERROR_FILE_INVALID.

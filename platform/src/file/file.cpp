@@ -310,7 +310,8 @@ struct Resolved {
   std::string native;  // set when the path is a file of this system
   std::shared_ptr<FatVolume> fat;  // else the volume and what was found on it
   FatNode node;
-  DWORD findError = ERROR_SUCCESS;  // 2 or 3 when the node does not exist
+  // ERROR_FILE_NOT_FOUND (2) or ERROR_PATH_NOT_FOUND (3) when the node does not exist.
+  DWORD findError = ERROR_SUCCESS;
 };
 
 DWORD ResolveDrivePath(const ParsedName& p, bool write, Resolved* r) {

@@ -1,6 +1,6 @@
 // Client ends of named pipes: "\\.\pipe\NAME" is an AF_UNIX SOCK_SEQPACKET socket, one
 // pipe message per packet. Waits go through NxPoll so that a worker whose end is
-// requested leaves a blocked read or write with 995.
+// requested leaves a blocked read or write with ERROR_OPERATION_ABORTED (995).
 #include <errno.h>
 #include <poll.h>
 #include <stdlib.h>

@@ -285,7 +285,8 @@ DWORD WaitForSingleObject(HANDLE h, DWORD ms) {
     }
     pollfd p{obj->WaitFd(), POLLIN, 0};
     int n = NxPoll(&p, 1, timeout);
-    if (n < 0) return WAIT_FAILED;  // last error already set (995 or the poll failure)
+    // The last error is set already: ERROR_OPERATION_ABORTED (995) or the poll failure.
+    if (n < 0) return WAIT_FAILED;
     if (n > 0 && obj->ConsumeSignal()) return WAIT_OBJECT_0;
     if (n == 0) return WAIT_TIMEOUT;
   }

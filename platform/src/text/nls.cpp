@@ -18,7 +18,7 @@ bool IsRussianUser() {
 }
 
 // Copies text with its terminator into the caller's buffer under Windows' size rules:
-// cch 0 asks for the size; a smaller buffer fails with 122.
+// cch 0 asks for the size; a smaller buffer fails with ERROR_INSUFFICIENT_BUFFER (122).
 int Deliver(const u16& text, LPWSTR out, int cch) {
   int need = static_cast<int>(text.size()) + 1;
   if (cch == 0) return need;

@@ -79,7 +79,7 @@ DWORD Insert(HMENU hMenu, UINT uPosition, UINT uFlags, UINT_PTR uIDNewItem, LPCW
 }
 
 // Runs f on the item named by uItem under the table's mutex; `missing` when there is
-// none (last error 1401 for a dead handle).
+// none (last error ERROR_INVALID_MENU_HANDLE (1401) for a dead handle).
 template <class R, class F>
 R WithItem(HMENU hMenu, UINT uItem, UINT uFlags, R missing, F f) {
   MenuTable& t = Menus();

@@ -23,11 +23,12 @@ class QWidget;
 // application no handle is a window. Call it on the window thread.
 NXQT_API BOOL IsWindow(HWND hWnd);
 // Converts a rectangle in dialog units of the dialog's font to pixels in place. FALSE
-// with 1400 for a handle that is not a window, 87 for a null rectangle.
+// with ERROR_INVALID_WINDOW_HANDLE (1400) for a handle that is not a window,
+// ERROR_INVALID_PARAMETER (87) for a null rectangle.
 NXQT_API BOOL MapDialogRect(HWND hDlg, LPRECT lpRect);
-// Rings the desktop's bell. The frequency and duration are requests a desktop bell
-// cannot honour; the call returns at once (from any thread). FALSE with 87 for a
-// frequency outside 37-32767 Hz, as on Windows.
+// Rings the desktop's bell. The frequency and duration are requests a desktop bell cannot
+// honour; the call returns at once (from any thread). FALSE with
+// ERROR_INVALID_PARAMETER (87) for a frequency outside 37-32767 Hz, as on Windows.
 NXQT_API BOOL Beep(DWORD dwFreq, DWORD dwDuration);
 
 namespace nxqt {
@@ -70,9 +71,9 @@ NX_EXPORT QList<QIcon> LoadPictureStrip(HINSTANCE module, UINT id, int width);
 // window thread and waits for it: never call it holding a lock that thread may need.
 NX_EXPORT void InstallMessageBox();
 // The message box window itself: icon, buttons and default button of the MB_ style;
-// returns the id of the button chosen (the Esc key gives IDCANCEL when there is a
-// Cancel button and IDOK for a lone OK). 0 with 87 for unknown button bits. Call it on
-// the window thread of an application (see ApplicationScope).
+// returns the id of the button chosen (the Esc key gives IDCANCEL when there is a Cancel
+// button and IDOK for a lone OK). 0 with ERROR_INVALID_PARAMETER (87) for unknown button
+// bits. Call it on the window thread of an application (see ApplicationScope).
 NX_EXPORT int ShowMessageBox(QWidget* owner, const QString& text, const QString& caption, UINT style);
 
 // Loads Qt's own translations (qtbase) for the user's language into the application,
