@@ -49,7 +49,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/include/vkbth.h ${PROJECT_SOURCE_DIR}/includ
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/vkrt ${PROJECT_SOURCE_DIR}/platform/include/nxpal
                   ${PROJECT_SOURCE_DIR}/platform/qt/include/nxqt
         DESTINATION ${NX_INCLUDE_SUBDIR} COMPONENT dev FILES_MATCHING PATTERN "*.h")
-install(FILES ${PROJECT_SOURCE_DIR}/thbc/thbc.h DESTINATION ${NX_INCLUDE_SUBDIR}/thbc COMPONENT dev)
+install(FILES ${PROJECT_SOURCE_DIR}/thbc/include/thbc/thbc.h DESTINATION ${NX_INCLUDE_SUBDIR}/thbc COMPONENT dev)
 
 # pkg-config: one file per library, each naming the libraries it stands on.
 # The files are relocatable: the prefix is found from the file's own place, so the same

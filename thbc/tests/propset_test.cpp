@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "thbc/tests/vtable_slot.h"
 #include "thbc/thbc.h"
+#include "vtable_slot.h"
 
 namespace {
 
