@@ -97,10 +97,20 @@ struct SelectionDialog {
   }
 };
 
+// Under ThreadSanitizer the program and vr03sim run several times slower: deadlines
+// grow, and the real-time spacing of the commands is measured only in the other builds.
+#if defined(__SANITIZE_THREAD__)
+constexpr int kSlowdown = 3;
+constexpr bool kRealTime = false;
+#else
+constexpr int kSlowdown = 1;
+constexpr bool kRealTime = true;
+#endif
+
 // Runs the event loop as the program does until done() holds (a QTest wait would sleep
 // between its rounds and starve the acquisition).
 bool WaitFor(const std::function<bool()>& done, int ms = 20000) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms * kSlowdown);
   while (!done()) {
     if (std::chrono::steady_clock::now() > end) return false;
     QEventLoop loop;
@@ -536,6 +546,7 @@ TEST_F(SessionGui, AnOldRecorderGetsOneGainCodeAndAZeroStepEndsTheProgram) {
 }
 
 TEST_F(SessionGui, TheRecorderSeesEachSequenceWithItsWaits) {
+  if (!kRealTime) GTEST_SKIP() << "command spacing is not measured under ThreadSanitizer";
   StartSim();
   const std::string folder = files_.Path() + "/card";
   std::filesystem::create_directories(folder);
