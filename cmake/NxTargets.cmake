@@ -48,7 +48,8 @@ function(nx_add_test name)
     set(T_LABELS unit)
   endif()
   add_test(NAME ${name} COMMAND ${name})
-  set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}"
+  # A test that hangs fails after ten minutes instead of holding CI for ctest's 25.
+  set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}" TIMEOUT 600
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen;NX_TEST_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
   # The window tests drive real-time sessions; under ThreadSanitizer each runs several
   # times slower, and beside another test its deadlines are missed: they run alone there.

@@ -19,7 +19,12 @@ namespace fcitest {
 class RecordingOwner : public fci::IInitOwner {
  public:
   RecordingOwner(WCHAR letter, WORD options) : params_{letter, options} { InitializeCriticalSection(&lock_); }
-  ~RecordingOwner() { DeleteCriticalSection(&lock_); }
+  // A worker still running (a test that gave up waiting) is cancelled first: it must never
+  // post to an owner that is gone.
+  ~RecordingOwner() {
+    Cancel();
+    DeleteCriticalSection(&lock_);
+  }
 
   CRITICAL_SECTION* GetLock() override { return &lock_; }
   HWND GetWindow() override { return nullptr; }
@@ -57,7 +62,8 @@ class RecordingOwner : public fci::IInitOwner {
     new fci::InitWorker(&worker, this);
     HRESULT hr = worker->Status();
     if (hr == S_OK) {
-      worker->SetPriority(THREAD_PRIORITY_IDLE);
+      // The dialog asks for idle priority; here the worker keeps the normal one, so that
+      // other tests busy on every core cannot starve it past the tests' time limits.
       worker->SetState(1);
     } else {
       delete worker;

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -52,6 +53,8 @@ class ServiceProcess {
     argv.push_back(nullptr);
     pid_ = fork();
     if (pid_ == 0) {
+      // Never outlive the test: an orphan would hold ctest's output pipe open.
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
       if (!errFile.empty()) {
         int fd = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         if (fd < 0 || dup2(fd, 2) < 0) _exit(126);
@@ -59,7 +62,14 @@ class ServiceProcess {
       execv(exe.c_str(), argv.data());
       _exit(127);
     }
-    if (!WaitReady()) throw std::runtime_error("pfsvc did not come up");
+    if (!WaitReady()) {
+      if (Alive()) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+      }
+      pid_ = -1;
+      throw std::runtime_error("pfsvc did not come up");
+    }
   }
   ~ServiceProcess() { Stop(); }
 
@@ -87,8 +97,11 @@ class ServiceProcess {
   std::string ServicePipePath() const { return dir_ + "/{CE653FE6-BE3D-4DC6-A7E8-A2E6B41DC5A4}"; }
 
  private:
+  // Until the service pipe accepts a connection (at most 30 s on a loaded machine);
+  // false at once when the service exits.
   bool WaitReady() {
-    for (int i = 0; i < 500; ++i) {
+    for (int i = 0; i < 3000; ++i) {
+      if (!Alive()) return false;
       int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
       sockaddr_un addr{};
       addr.sun_family = AF_UNIX;
