@@ -3,11 +3,14 @@
 // start-up; without a recorder chosen the program ends silently.
 #include <QApplication>
 
+#include <memory>
+
 #include "MainUnit.h"
 #include "nxqt/nxqt.h"
 
 int main(int argc, char** argv) {
-  QApplication app(argc, argv);
+  std::unique_ptr<QApplication> app(nxqt::OpenApplication(argc, argv, "Ordiva needs a desktop session"));
+  if (!app) return 1;
   nxqt::InstallMessageBox();
 
   ordiva::Environment env;
@@ -21,5 +24,5 @@ int main(int argc, char** argv) {
   };
   ordiva::Program program(env);
   if (!program.Start() || ended) return 0;
-  return app.exec();
+  return app->exec();
 }

@@ -69,6 +69,15 @@ TEST_F(CommandLine, HelpAndUsageErrors) {
   }
 }
 
+// Without a command the program is a window; a shell without a display gets one line
+// naming the commands that need none, and status 1 (not Qt's abort).
+TEST_F(CommandLine, TheDialogWithoutADisplayNamesTheTerminalCommands) {
+  nxtest::UserRun run = nxtest::RunAsUser(dir_.Path(), Program(), {});
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_EQ(run.err, "vr03fci: no display to show windows on (DISPLAY and WAYLAND_DISPLAY are not set); "
+                     "on the terminal use vr03fci list|info|init (see vr03fci --help)\n");
+}
+
 TEST_F(CommandLine, MissingServiceGetsOneLineSayingHowToStartIt) {
   Card("-F 12", 16384, false);
   EXPECT_EQ(Run({"init", "E:", "--yes"}), 1);

@@ -17,6 +17,8 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <memory>
+
 #include "ids.h"
 #include "nxqt/nxqt.h"
 #include "nxrtl/nxrtl.h"
@@ -236,7 +238,9 @@ void InitDialogWindow::keyPressEvent(QKeyEvent* event) {
 }
 
 int RunDialog(int argc, char** argv) {
-  QApplication app(argc, argv);
+  std::unique_ptr<QApplication> app(
+      nxqt::OpenApplication(argc, argv, "on the terminal use vr03fci list|info|init (see vr03fci --help)"));
+  if (!app) return 1;
   SetErrorMode(SEM_FAILCRITICALERRORS);  // probing readers without media raises nothing
   nxqt::InstallMessageBox();  // the platform's message boxes as windows of this application
   {

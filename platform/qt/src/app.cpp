@@ -9,8 +9,13 @@
 #include <QThread>
 #include <QTranslator>
 
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "nxqt/nxqt.h"
 
@@ -70,6 +75,51 @@ bool HasDisplay() {
   return false;
 }
 
+// Where windows would go, for the one line that says they cannot.
+std::string DisplayName() {
+  if (const char* platform = std::getenv("QT_QPA_PLATFORM"); platform && *platform)
+    return std::string("the Qt platform '") + platform + "'";
+  if (const char* wayland = std::getenv("WAYLAND_DISPLAY"); wayland && *wayland)
+    return std::string("the Wayland display '") + wayland + "'";
+  const char* x = std::getenv("DISPLAY");
+  return std::string("the display '") + (x ? x : "") + "'";
+}
+
+void SayNoWindows(const char* program, const std::string& why, const char* hint) {
+  std::fprintf(stderr, "%s: %s%s%s\n", program, why.c_str(), hint && *hint ? "; " : "", hint ? hint : "");
+}
+
+// While OpenApplication makes the application (one thread, before any window): the
+// program's name and hint, the handler before ours, and the platform plugin's messages
+// held back until it is known whether they end in Qt's fatal error.
+struct Opening {
+  const char* program = "";
+  const char* hint = nullptr;
+  QtMessageHandler previous = nullptr;
+  std::vector<std::pair<QtMsgType, std::pair<std::string, QString>>> held;
+};
+Opening* g_opening = nullptr;
+
+void Pass(QtMessageHandler previous, QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  if (previous) previous(type, context, message);
+  else std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+}
+
+void OpeningHandler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  Opening* o = g_opening;
+  if (type == QtFatalMsg && o) {
+    // Without a platform plugin Qt cannot go on and would abort; a display that is not
+    // there is the user's setting, not a crash.
+    SayNoWindows(o->program, "cannot reach " + DisplayName() + " to show windows on", o->hint);
+    std::_Exit(1);
+  }
+  if (o && context.category && std::strncmp(context.category, "qt.qpa", 6) == 0) {
+    o->held.push_back({type, {context.category, message}});
+    return;
+  }
+  Pass(o ? o->previous : nullptr, type, context, message);
+}
+
 // The application whose translator is loaded, so a new application gets its own.
 QPointer<QCoreApplication> g_translatedApp;
 std::mutex g_translatorLock;
@@ -126,6 +176,27 @@ void LoadQtTranslations(const QLocale& locale) {
     delete translator;  // no translation for this language: Qt's English texts stay
   }
   g_translatedApp = app;
+}
+
+QApplication* OpenApplication(int& argc, char** argv, const char* hint) {
+  const char* slash = argc > 0 && argv[0] ? std::strrchr(argv[0], '/') : nullptr;
+  const char* program = slash ? slash + 1 : argc > 0 && argv[0] ? argv[0] : "program";
+  if (!HasDisplay()) {
+    SayNoWindows(program, "no display to show windows on (DISPLAY and WAYLAND_DISPLAY are not set)", hint);
+    return nullptr;
+  }
+  Opening opening{program, hint, nullptr, {}};
+  g_opening = &opening;
+  opening.previous = qInstallMessageHandler(OpeningHandler);
+  auto* app = new QApplication(argc, argv);
+  qInstallMessageHandler(opening.previous);
+  g_opening = nullptr;
+  // The display was reached: what the plugin said on the way is worth its usual place.
+  for (const auto& [type, text] : opening.held) {
+    QMessageLogContext context(nullptr, 0, nullptr, text.first.c_str());
+    Pass(opening.previous, type, context, text.second);
+  }
+  return app;
 }
 
 ApplicationScope::ApplicationScope() {

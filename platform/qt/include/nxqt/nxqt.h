@@ -80,6 +80,14 @@ NX_EXPORT int ShowMessageBox(QWidget* owner, const QString& text, const QString&
 // once, so that standard buttons read "Да"/"Нет" on a Russian desktop. Needs an application.
 NX_EXPORT void LoadQtTranslations(const QLocale& locale = QLocale::system());
 
+// The program's application, made only where windows can be shown. Without a display
+// (no QT_QPA_PLATFORM, DISPLAY or WAYLAND_DISPLAY) it writes one line to stderr,
+// "<program>: no display to show windows on", then `hint` when given, and returns null.
+// A display that is named but cannot be reached ends the process with such a line and
+// exit status 1 (Qt itself would abort with a core dump). The caller owns the
+// application, and ends with a non-zero status when it gets none.
+NX_EXPORT QApplication* OpenApplication(int& argc, char** argv, const char* hint = nullptr);
+
 // An application for the length of a call: when none exists it makes one (with Qt's
 // translations loaded) and destroys it at the end of the scope; otherwise it does
 // nothing. Ok() is false when no application could be made because there is no

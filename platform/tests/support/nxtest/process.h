@@ -82,4 +82,25 @@ class ChildProcess {
   int status_ = -1;
 };
 
+// A user's command run as from a bare login shell: `env -i` with HOME (the folder given),
+// PATH and LANG only, plus the NAME=VALUE pairs of `env`. Nothing the test runner sets
+// (QT_QPA_PLATFORM, NX_*, DISPLAY) reaches it unless named. Waits for its end.
+struct UserRun {
+  int status = -1;  // exit status; -1 when a signal ended it (an abort, a crash)
+  std::string out, err;
+};
+inline UserRun RunAsUser(const std::string& home, const std::string& program, std::vector<std::string> args,
+                         const std::vector<std::string>& env = {}) {
+  std::vector<std::string> all = {"-i", "HOME=" + home, "PATH=/usr/local/bin:/usr/bin:/bin", "LANG=C.UTF-8"};
+  all.insert(all.end(), env.begin(), env.end());
+  all.push_back(program);
+  all.insert(all.end(), args.begin(), args.end());
+  ChildProcess p("/usr/bin/env", std::move(all), home + "/.run-out", home + "/.run-err");
+  UserRun r;
+  r.status = p.Wait();
+  r.out = p.Out();
+  r.err = p.Err();
+  return r;
+}
+
 }  // namespace nxtest
