@@ -193,7 +193,9 @@ BOOL vkbtClose(HVKBTLINK handle) {
 }
 
 BOOL vkbtRead(HVKBTLINK handle, LPVOID buffer, DWORD length, LPDWORD read) {
-  if (!ReadableHandle(handle, sizeof(VKBTLink)) || length == 0 || !buffer || !read)
+  // Memory that cannot take the bytes is refused before anything leaves the link.
+  if (!ReadableHandle(handle, sizeof(VKBTLink)) || length == 0 || IsBadWritePtr(buffer, length) ||
+      IsBadWritePtr(read, sizeof *read))
     return Finish(ERROR_INVALID_PARAMETER);
   VKBTLink* link = FindLink(handle);
   if (!link) return Finish(ERROR_INVALID_HANDLE);
@@ -201,7 +203,8 @@ BOOL vkbtRead(HVKBTLINK handle, LPVOID buffer, DWORD length, LPDWORD read) {
 }
 
 BOOL vkbtWrite(HVKBTLINK handle, LPCVOID buffer, DWORD length, LPDWORD written) {
-  if (!ReadableHandle(handle, sizeof(VKBTLink)) || length == 0 || IsBadReadPtr(buffer, length) || !written)
+  if (!ReadableHandle(handle, sizeof(VKBTLink)) || length == 0 || IsBadReadPtr(buffer, length) ||
+      IsBadWritePtr(written, sizeof *written))
     return Finish(ERROR_INVALID_PARAMETER);
   VKBTLink* link = FindLink(handle);
   if (!link) return Finish(ERROR_INVALID_HANDLE);

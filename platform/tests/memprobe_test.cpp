@@ -71,4 +71,11 @@ TEST_F(GuardedPages, WritesAreAllowedOnlyInWritableMappings) {
   EXPECT_TRUE(IsBadWritePtr(const_cast<char*>(kText), sizeof kText));
 }
 
+// The probe writes each page's byte back with its own value: what the range held stays.
+TEST_F(GuardedPages, AWriteProbeLeavesTheContentsAlone) {
+  for (size_t i = 0; i < page_; ++i) base_[i] = static_cast<char>(i * 7 + 3);
+  EXPECT_FALSE(IsBadWritePtr(base_ + 5, page_ - 5));
+  for (size_t i = 0; i < page_; ++i) ASSERT_EQ(base_[i], static_cast<char>(i * 7 + 3)) << i;
+}
+
 }  // namespace

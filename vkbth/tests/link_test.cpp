@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -206,6 +207,44 @@ TEST_F(LinkTest, AReadTakesOnlyWhatItAsksForAndReturnsAtOnce) {
   EXPECT_EQ(rest[0], 11);
   EXPECT_EQ(rest[8], 19);
   EXPECT_LT(MsSince(start), 30000);
+  EXPECT_TRUE(vkbtClose(link));
+}
+
+// A buffer or count the caller cannot have written is refused with 87 before a byte is
+// taken: what waits on the link stays for the next read. Read-only pages, partly
+// read-only buffers and read-only counts alike.
+TEST_F(LinkTest, AReadIntoMemoryThatCannotBeWrittenTakesNothing) {
+  PeerDevice peer(world_.Dir(), kAddress);
+  int fd = -1;
+  HVKBTLINK link = Open(peer, &fd);
+  ASSERT_TRUE(vkbtSetTimeout(link, 60000));
+  ASSERT_TRUE(bttest::SendAll(fd, {21, 22, 23}));
+  const long pageSize = sysconf(_SC_PAGESIZE);
+  auto* pages = static_cast<unsigned char*>(
+      mmap(nullptr, 2 * pageSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(pages, MAP_FAILED);
+  ASSERT_EQ(mprotect(pages + pageSize, pageSize, PROT_READ), 0);
+  unsigned char* readOnly = pages + pageSize;
+  DWORD count = 77;
+  auto* readOnlyCount = reinterpret_cast<DWORD*>(readOnly);
+
+  EXPECT_FALSE(vkbtRead(link, readOnly, 1, &count));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  EXPECT_FALSE(vkbtRead(link, readOnly - 2, 3, &count)) << "two writable bytes, the third read-only";
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(count, 77u);
+  EXPECT_FALSE(vkbtRead(link, pages, 1, readOnlyCount));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  EXPECT_FALSE(vkbtWrite(link, pages, 1, readOnlyCount));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(*readOnlyCount, 0u);
+
+  unsigned char got[3] = {};
+  ASSERT_TRUE(vkbtRead(link, got, 3, &count));
+  EXPECT_EQ(count, 3u);
+  EXPECT_EQ(got[0], 21) << "the refused reads took nothing";
+  EXPECT_EQ(got[2], 23);
+  munmap(pages, 2 * pageSize);
   EXPECT_TRUE(vkbtClose(link));
 }
 

@@ -12,5 +12,8 @@
 NXPAL_API BOOL IsBadReadPtr(const void* lp, UINT_PTR ucb);
 // Non-zero when any byte of [lp, lp + ucb) lies outside the process's writable
 // mappings (read-only data, guard pages, unmapped memory, null, a wrapping range); 0
-// when all of it may be written. Never writes to the range. A size of 0 is writable.
+// when all of it may be written. As on Windows, one byte of each page is read and
+// written back with its own value: the contents stay, but a write another thread makes
+// to that byte at the same moment may be lost. Probe only memory this call's caller
+// owns. A size of 0 is writable.
 NXPAL_API BOOL IsBadWritePtr(LPVOID lp, UINT_PTR ucb);
