@@ -190,7 +190,8 @@ SelectForm::SelectForm(VKBTSelectDialog* state, QWidget* parent) : QDialog(paren
   cancel_->setGeometry(du.Rect(167, 122, 57, 14));
   cancel_->setAutoDefault(false);
   for (QPushButton* b : {check_, ok_, cancel_}) b->setAccessibleName(b->text().remove('&'));
-  status_->setAccessibleName(status_->objectName());
+  // A screen reader reads the status line's text as its name; the description says what it is.
+  status_->setAccessibleDescription(QStringLiteral("Состояние"));
 
   recorderPictures_ = nxqt::LoadPictureStrip(Module(), 101, 16);
   statePictures_ = nxqt::LoadPictureStrip(Module(), 104, 16);

@@ -9,6 +9,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <QAccessible>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -109,11 +110,13 @@ TEST_F(SelectTest, PrefixListsExactCaseSensitiveMatchesAndCancelLeavesTheOutSlot
   Known(0x008025000005, "ЭКГ");
   params_.pszNamePrefix = u"VR-03";
   QStringList names, addresses;
-  QString status;
+  QString status, spoken;
   int refs = 0;
   WhenFilled([&](Dialog& d) {
     names = d.Names();
     status = d.status->text();
+    // What a screen reader says of the status line: the text itself.
+    spoken = QAccessible::queryAccessibleInterface(d.status)->text(QAccessible::Name);
     addresses << d.Item("VR-03")->text(2) << d.Item("VR-03")->text(1);
     refs = d.Record("VR-03")->refs;  // the list's one reference
     QTest::mouseClick(d.cancel, Qt::LeftButton);
@@ -125,6 +128,7 @@ TEST_F(SelectTest, PrefixListsExactCaseSensitiveMatchesAndCancelLeavesTheOutSlot
   EXPECT_EQ(out, reinterpret_cast<HVKBTDEVICE>(0x5a5a));
   EXPECT_EQ(names, QStringList({"VR-03", "VR-03M 0004"}));
   EXPECT_EQ(status, kChoose);  // untested items are choosable; none is selected
+  EXPECT_EQ(spoken, kChoose);
   EXPECT_EQ(addresses, QStringList({"(00:80:25:00:00:01):1", "не проверен"}));
   EXPECT_EQ(refs, 1);
 
