@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "module.h"
+#include "nxpal/regvalue.h"
 #include "nxpal/windows.h"
 #include "nxrtl/nxrtl.h"
 
@@ -134,18 +135,12 @@ struct Text<WCHAR> {
 
 // Reads a value as stored into `out` (its bytes). ERROR_FILE_NOT_FOUND when absent.
 // Short values take one registry call; a longer one (or one that grows meanwhile) is
-// read again with the size the registry reported.
+// read again with the size the registry reported, a bounded number of times.
 template <typename Ch>
 LONG ReadValueBytes(HKEY key, LPCWSTR name, std::string* out) {
-  DWORD cb = 256;
-  for (int attempt = 0; attempt < 4; ++attempt) {
-    out->assign(cb, '\0');
-    LONG rc = Text<Ch>::QueryValue(key, name, nullptr, reinterpret_cast<LPBYTE>(out->data()), &cb);
-    if (rc == ERROR_MORE_DATA) continue;
-    if (rc == ERROR_SUCCESS) out->resize(cb);
-    return rc;
-  }
-  return ERROR_MORE_DATA;
+  return nx::ReadSizedValue(256, out, [&](LPBYTE data, DWORD* cb) {
+    return Text<Ch>::QueryValue(key, name, nullptr, data, cb);
+  });
 }
 
 // Loads string resource `id` of `module` into a new task-allocator buffer of `cch`

@@ -23,6 +23,7 @@
 
 #include "nxpal/bytes.h"
 #include "nxpal/registry.h"
+#include "nxpal/regvalue.h"
 #include "nxpal/text.h"
 
 namespace {
@@ -272,6 +273,35 @@ TEST_F(Registry, QueryValueBufferProtocol) {
   EXPECT_EQ(RegSetValueExW(k, u"x", 0, REG_BINARY, nullptr, 4), ERROR_INVALID_PARAMETER);
   std::u16string longName(16384, u'n');
   EXPECT_EQ(RegSetValueExW(k, longName.c_str(), 0, REG_BINARY, nullptr, 0), ERROR_INVALID_PARAMETER);
+}
+
+// Reading a value of unknown size: a long value is read whole with the size the registry
+// asks for; a size exchange that never settles (a writer growing the value, or a buffer
+// of the exact size refused) ends in ERROR_MORE_DATA after a few calls, never a spin.
+TEST_F(Registry, ASizedReadFollowsTheRegistryAndGivesUp) {
+  HKEY k = Create(HKEY_CURRENT_USER, u"Software\\Q");
+  const Bytes data = WideBytes(std::u16string(300, u'ж'), true);  // 602 bytes
+  ASSERT_EQ(Set(k, u"long", REG_SZ, data), ERROR_SUCCESS);
+  std::string got;
+  int calls = 0;
+  EXPECT_EQ(nx::ReadSizedValue(16, &got, [&](LPBYTE d, DWORD* cb) {
+              ++calls;
+              return RegQueryValueExW(k, u"long", nullptr, nullptr, d, cb);
+            }),
+            ERROR_SUCCESS);
+  EXPECT_EQ(calls, 2);
+  EXPECT_EQ(Bytes(got.begin(), got.end()), data);
+
+  // Refuses every size for a long while, reporting each time the size it was given.
+  calls = 0;
+  got = "old";
+  const LSTATUS rc = nx::ReadSizedValue(8, &got, [&](LPBYTE, DWORD*) {
+    return ++calls < 1000 ? static_cast<LSTATUS>(ERROR_MORE_DATA) : static_cast<LSTATUS>(ERROR_SUCCESS);
+  });
+  EXPECT_EQ(rc, ERROR_MORE_DATA);
+  EXPECT_EQ(calls, nx::kMoreDataAttempts);
+  EXPECT_TRUE(got.empty()) << "nothing half-read is handed on";
+  RegCloseKey(k);
 }
 
 TEST_F(Registry, DefaultValueIsTheEmptyName) {

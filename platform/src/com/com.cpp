@@ -8,11 +8,13 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <string>
 
 #include "nxpal/registry.h"
+#include "nxpal/regvalue.h"
 #include "nxpal/text.h"
 
 namespace {
@@ -157,26 +159,17 @@ HRESULT ServerPath(REFCLSID clsid, std::string* path) {
   LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_QUERY_VALUE, &key);
   if (status != static_cast<LSTATUS>(ERROR_SUCCESS)) return failure(status);
 
-  std::u16string value;
+  std::string bytes;
   DWORD type = 0;
-  DWORD size = 0;
-  status = RegQueryValueExW(key, nullptr, nullptr, &type, nullptr, &size);
-  // The value can change between the two reads; try again while it grows.
-  while (status == static_cast<LSTATUS>(ERROR_SUCCESS) && (type == REG_SZ || type == REG_EXPAND_SZ)) {
-    value.assign(size / sizeof(WCHAR) + 1, u'\0');
-    DWORD got = size;
-    status = RegQueryValueExW(key, nullptr, nullptr, &type, reinterpret_cast<LPBYTE>(value.data()), &got);
-    if (status == static_cast<LSTATUS>(ERROR_MORE_DATA)) {
-      size = got;
-      status = ERROR_SUCCESS;
-      continue;
-    }
-    value.resize(got / sizeof(WCHAR));
-    break;
-  }
+  // The value can change between the size's read and the data's; bounded, see regvalue.h.
+  status = nx::ReadSizedValue(MAX_PATH * sizeof(WCHAR), &bytes, [&](LPBYTE data, DWORD* cb) {
+    return RegQueryValueExW(key, nullptr, nullptr, &type, data, cb);
+  });
   RegCloseKey(key);
   if (status != static_cast<LSTATUS>(ERROR_SUCCESS)) return failure(status);
   if (type != REG_SZ && type != REG_EXPAND_SZ) return REGDB_E_CLASSNOTREG;
+  std::u16string value(bytes.size() / sizeof(WCHAR), u'\0');
+  std::memcpy(value.data(), bytes.data(), value.size() * sizeof(WCHAR));
   // Stored with or without its terminator.
   while (!value.empty() && value.back() == u'\0') value.pop_back();
   if (value.empty()) return REGDB_E_CLASSNOTREG;
