@@ -60,6 +60,12 @@ DWORD ReadLink(VKBTLink* link, BYTE* buffer, DWORD length, LPDWORD count) {
         buffer += got;
         wanted -= static_cast<DWORD>(got);
       }
+    } else if (const DWORD lost = ws::ConnectionLost(link->socket); lost != ERROR_SUCCESS) {
+      // Nothing is waiting and nothing will come: a closed or reset link would otherwise
+      // read as endless empty successes. Bytes taken before are handed out first; the
+      // next read reports the loss.
+      if (*count == 0) error = lost;
+      break;
     } else if (!NxSleep(kPollSleepMs)) {
       error = GetLastError();  // the calling thread is being ended
     }

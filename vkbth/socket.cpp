@@ -215,6 +215,26 @@ int recv(SOCKET s, char* buf, int len, int flags) {
   }
 }
 
+DWORD ConnectionLost(SOCKET s) {
+  int fd = Fd(s);
+  if (fd < 0) return WSAENOTSOCK;
+  pollfd p{fd, static_cast<short>(POLLIN | POLLRDHUP), 0};
+  if (::poll(&p, 1, 0) <= 0) return ERROR_SUCCESS;
+  if (p.revents & POLLERR) {
+    int soError = 0;
+    socklen_t soLen = sizeof(soError);
+    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &soLen) != 0) soError = errno;
+    return soError ? WsaFromErrno(soError) : WSAECONNRESET;
+  }
+  if (p.revents & (POLLHUP | POLLRDHUP | POLLNVAL)) {
+    // Bytes sent before the close are still to be read; only then is the link over.
+    int pending = 0;
+    if (::ioctl(fd, FIONREAD, &pending) == 0 && pending > 0) return ERROR_SUCCESS;
+    return WSAECONNRESET;
+  }
+  return ERROR_SUCCESS;
+}
+
 int send(SOCKET s, const char* buf, int len, int flags) {
   int fd = Fd(s);
   if (fd < 0) return Fail(WSAENOTSOCK);

@@ -29,6 +29,11 @@ int recv(SOCKET s, char* buf, int len, int flags);
 // (the next call reports the failure). Never raises SIGPIPE.
 int send(SOCKET s, const char* buf, int len, int flags);
 int shutdown(SOCKET s, int how);
+// Whether the connection has ended with nothing left to read: the peer closed or reset
+// it, or the adapter dropped it. Returns at once. 0 while it is alive (quiet or not);
+// otherwise the code a receive would meet: the socket's own error (WSAECONNRESET,
+// WSAETIMEDOUT, WSAEHOSTDOWN, ...), or WSAECONNRESET for a peer that closed its end.
+DWORD ConnectionLost(SOCKET s);
 int closesocket(SOCKET s);
 
 inline DWORD WSAGetLastError() { return GetLastError(); }

@@ -248,6 +248,49 @@ TEST_F(LinkTest, AReadIntoMemoryThatCannotBeWrittenTakesNothing) {
   EXPECT_TRUE(vkbtClose(link));
 }
 
+// A recorder switched off or out of range: what it sent before is read, then reads fail
+// with the socket layer's code at once instead of returning empty successes for ever;
+// writes fail too. Both ways of going: a closed end, and a reset one.
+TEST_F(LinkTest, ALinkWhosePeerWentFailsItsReadsAtOnce) {
+  for (bool reset : {false, true}) {
+    SCOPED_TRACE(reset ? "reset" : "closed");
+    PeerDevice peer(world_.Dir(), kAddress);
+    int fd = -1;
+    HVKBTLINK link = Open(peer, &fd);
+    ASSERT_TRUE(vkbtSetTimeout(link, 3000));  // waiting the limit out would show
+    ASSERT_TRUE(bttest::SendAll(fd, {31, 32}));
+    DWORD count = 0;
+    if (reset) {
+      // A peer that goes with bytes of ours unread resets the connection.
+      ASSERT_TRUE(vkbtWrite(link, "\xFF\xFF", 2, &count));
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    close(fd);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    unsigned char got[4] = {};
+    const auto start = Clock::now();
+    BOOL ok = vkbtRead(link, got, 4, &count);
+    if (reset && !ok) {
+      // A reset may throw away what had arrived; then the loss is the first thing said.
+      EXPECT_EQ(GetLastError(), WSAECONNRESET);
+    } else {
+      ASSERT_TRUE(ok) << GetLastError();
+      EXPECT_EQ(count, 2u) << "what came before the end is handed out";
+      EXPECT_EQ(got[1], 32);
+      ok = vkbtRead(link, got, 4, &count);
+      EXPECT_FALSE(ok);
+      EXPECT_EQ(GetLastError(), WSAECONNRESET);
+    }
+    EXPECT_EQ(count, 0u);
+    EXPECT_FALSE(vkbtRead(link, got, 1, &count)) << "and stays lost";
+    EXPECT_EQ(GetLastError(), WSAECONNRESET);
+    EXPECT_LT(MsSince(start), 2500) << "no read waits its time limit out on a dead link";
+    EXPECT_FALSE(vkbtWrite(link, got, 1, &count));
+    EXPECT_EQ(vkbtGetTimeout(link), 3000u) << "the link stays open until it is closed";
+    EXPECT_TRUE(vkbtClose(link));
+  }
+}
+
 TEST_F(LinkTest, WritesArriveInOrderAndAGonePeerIsAnErrorNotASignal) {
   PeerDevice peer(world_.Dir(), kAddress);
   int fd = -1;
