@@ -28,6 +28,9 @@ namespace {
 // Horizontal extent of the size values, in dialog units.
 constexpr int kValueX = 73;
 constexpr int kValueRight = 133;
+// Horizontal extent of the elapsed and remaining times, in dialog units.
+constexpr int kTimeX = 93;
+constexpr int kTimeRight = 201;
 
 QString Q(const std::u16string& s) { return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size())); }
 
@@ -97,8 +100,8 @@ InitDialogWindow::InitDialogWindow(InitDialog* logic, QWidget* parent) : QDialog
   controls_[IDC_DRIVES] = drives_;
   label(0, "Размер кластера:  ", 14, 34, 72, 8);
   // The values stand right-aligned up to where the dialog has them end; they reach further
-  // left than the dialog's 48 units so that the sizes of the largest card accepted
-  // (4 GiB less a cluster: "4 194 240 кБ") fit every desktop font, whose digits are
+  // left than the dialog's 48 units so that the sizes of the largest card accepted (below
+  // 4 GiB: seven digits of kilobytes, "4 193 536 кБ") fit desktop fonts whose digits are
   // wider against their average letter than those of the font the dialog was drawn for.
   label(IDC_CLUSTER, nullptr, kValueX, 34, kValueRight - kValueX, 8, true);
   label(0, "Полный размер:  ", 14, 46, 60, 8);
@@ -111,9 +114,11 @@ InitDialogWindow::InitDialogWindow(InitDialog* logic, QWidget* parent) : QDialog
   strict_ = new QCheckBox(QStringLiteral("Строгая проверка"), this);
   strict_->setGeometry(du.Rect(86, 90, 77, 10));
   auto* close = new QPushButton(QStringLiteral("Закрыть"), this);
-  close->setGeometry(du.Rect(147, 7, 61, 14));
+  // The buttons start 4 units left of where the dialog has them: "Инициализация" touched
+  // the frame of 61 units in the desktop's font.
+  close->setGeometry(du.Rect(143, 7, 65, 14));
   start_ = new QPushButton(QStringLiteral("Инициализация"), this);
-  start_->setGeometry(du.Rect(147, 28, 61, 14));
+  start_->setGeometry(du.Rect(143, 28, 65, 14));
   start_->setCheckable(true);
   start_->setEnabled(false);
   for (auto [id, w] : {std::pair<int, QAbstractButton*>{IDC_CHECK, check_}, {IDC_STRICT, strict_},
@@ -130,10 +135,13 @@ InitDialogWindow::InitDialogWindow(InitDialog* logic, QWidget* parent) : QDialog
   progress_->setGeometry(du.Rect(14, 136, 187, 8));
   progress_->setTextVisible(false);
   controls_[IDC_PROGRESS] = progress_;
+  // The times start a little right of where the dialog has them and run to the group's
+  // edge: "00 мин. 00 с." lost its last letters in 44 units, and the captions of wider
+  // fonts reached their first digit.
   label(0, "Время выполнения:  ", 14, 148, 72, 8);
-  label(IDC_ELAPSED, nullptr, 86, 148, 44, 8);
+  label(IDC_ELAPSED, nullptr, kTimeX, 148, kTimeRight - kTimeX, 8);
   label(0, "Осталось времени:  ", 14, 160, 71, 8);
-  label(IDC_REMAINING, nullptr, 86, 160, 44, 8);
+  label(IDC_REMAINING, nullptr, kTimeX, 160, kTimeRight - kTimeX, 8);
   lastLabel = nullptr;
   captions_[IDC_STATUS] = QStringLiteral("Состояние");  // the group box's title
   label(IDC_STATUS, nullptr, 14, 124, 187, 8);
