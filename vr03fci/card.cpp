@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "ids.h"
+#include "pfwire.h"
 #include "vkrt.h"
 #include "worker.h"
 
@@ -50,6 +51,21 @@ BOOL ReadBootRecord(WCHAR letter, BootRecord* boot) {
   return error == 0;
 }
 
+bool NoPagedFileService(DWORD openError) {
+  // The service's own refusal of an unknown drive is ERROR_FILE_NOT_FOUND too, as is a
+  // pipe nobody listens on; only a fresh look at the service's pipe tells them apart.
+  if (openError != ERROR_FILE_NOT_FOUND && openError != ERROR_PATH_NOT_FOUND && openError != ERROR_PIPE_BUSY)
+    return false;
+  HANDLE pipe = CreateFileW(pfwire::kServicePipe, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (pipe != INVALID_HANDLE_VALUE) {
+    CloseHandle(pipe);  // the service takes a connection that says nothing as a client gone
+    return false;
+  }
+  const DWORD error = GetLastError();
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_PIPE_BUSY;
+}
+
 std::u16string FormatSize(LONGLONG value, UINT unitId) {
   char digits[24];
   std::snprintf(digits, sizeof digits, "%lld", static_cast<long long>(value));
@@ -63,7 +79,7 @@ std::u16string FormatSize(LONGLONG value, UINT unitId) {
 
 bool ReadCardInfo(WCHAR letter, CardInfoTexts* texts) {
   BootRecord boot{};
-  if (!ReadBootRecord(letter, &boot)) return false;
+  if (!ReadBootRecord(letter, &boot)) return false;  // its last error stays
   CardSizes sizes = SizesFromBootRecord(boot);
   texts->cluster = FormatSize(sizes.clusterBytes, IDS_UNIT_BYTES);
   texts->total = FormatSize(sizes.totalKiB, IDS_UNIT_KIB);

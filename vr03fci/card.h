@@ -14,12 +14,18 @@ bool IsCard(WCHAR letter);
 // error set when the volume cannot be opened or read in full.
 BOOL ReadBootRecord(WCHAR letter, BootRecord* boot);
 
+// True when an open of a card's volume failed (its last error given) because no
+// paged-file service can be reached: the service's pipe is missing, refuses or is
+// swamped. A service that answers and refuses the volume itself (an unknown drive,
+// access denied) is not this: its error is the card's own.
+bool NoPagedFileService(DWORD openError);
+
 // "32 768 Б": the value grouped by threes with a space, the unit string appended.
 // Empty when the number cannot be formatted.
 std::u16string FormatSize(LONGLONG value, UINT unitId);
 
-// The three texts of the card information (cluster size, total, free); false when the
-// card cannot be read (the caller then leaves its controls as they are).
+// The three texts of the card information (cluster size, total, free); false with the
+// last error set when the card cannot be read.
 struct CardInfoTexts {
   std::u16string cluster, total, free;
 };

@@ -16,7 +16,6 @@
 
 #include "card.h"
 #include "ids.h"
-#include "nxrtl/nxrtl.h"
 #include "vkrt.h"
 #include "worker.h"
 
@@ -69,7 +68,39 @@ WCHAR ParseLetter(const char* arg) {
   return c >= 'A' && c <= 'Z' ? static_cast<WCHAR>(c) : 0;
 }
 
-bool ServiceMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND; }
+// A few words for the errors a card's open meets; the code alone for the others.
+const char* ErrorWords(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND: return "the service knows no such drive";
+    case ERROR_PATH_NOT_FOUND: return "no such drive";
+    case ERROR_ACCESS_DENIED: return "access denied";
+    case ERROR_NOT_READY: return "no medium in the drive";
+    case ERROR_SHARING_VIOLATION: return "in use by another program";
+    case ERROR_WRITE_PROTECT: return "write-protected";
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY: return "out of memory";
+    case ERROR_INVALID_PARAMETER: return "invalid parameter";
+    case ERROR_GEN_FAILURE: return "device failure";
+    default: return nullptr;
+  }
+}
+
+std::string DescribeError(DWORD error) {
+  std::string text = "error " + std::to_string(error);
+  if (const char* words = ErrorWords(error)) text += std::string(" (") + words + ")";
+  return text;
+}
+
+// Why a card's volume could not be opened, on one line of stderr: a missing service
+// with the way to start it, or the service's own answer.
+void ReportOpenError(WCHAR letter, DWORD error) {
+  if (NoPagedFileService(error)) {
+    std::fputs(kNoService, stderr);
+    return;
+  }
+  std::fprintf(stderr, "vr03fci: %c: the paged-file service could not open the card: %s\n", static_cast<char>(letter),
+               DescribeError(error).c_str());
+}
 
 std::string MiB(ULONGLONG bytes) {
   char buf[32];
@@ -91,10 +122,12 @@ int List() {
                   Utf8(t.total).c_str(), Utf8(t.free).c_str());
     } else {
       const DWORD error = GetLastError();
-      std::printf("%c:  (sizes not readable)\n", static_cast<char>(letter));
-      if (ServiceMissing(error) && !serviceHintShown) {
-        std::fputs(kNoService, stderr);
+      if (NoPagedFileService(error)) {
+        std::printf("%c:  (sizes not readable)\n", static_cast<char>(letter));
+        if (!serviceHintShown) std::fputs(kNoService, stderr);
         serviceHintShown = true;
+      } else {
+        std::printf("%c:  (sizes not readable: %s)\n", static_cast<char>(letter), DescribeError(error).c_str());
       }
     }
   }
@@ -109,12 +142,7 @@ int Info(WCHAR letter) {
   }
   BootRecord boot{};
   if (!ReadBootRecord(letter, &boot)) {
-    const DWORD error = GetLastError();
-    if (ServiceMissing(error)) {
-      std::fputs(kNoService, stderr);
-    } else {
-      nxErrMsgW(nullptr, NxThisModule(), IDS_START_OPERATION, 0, HRESULT_FROM_WIN32(error), MB_ICONHAND);
-    }
+    ReportOpenError(letter, GetLastError());
     return kExitFailed;
   }
   const char16_t root[] = {letter, u':', u'\\', 0};
@@ -285,10 +313,11 @@ int Init(WCHAR letter, WORD options, bool yes) {
   if (hr != S_OK) {
     sigaction(SIGINT, &oldInt, nullptr);
     sigaction(SIGTERM, &oldTerm, nullptr);
-    if (ServiceMissing(static_cast<DWORD>(HRESULT_CODE(hr))) && HRESULT_FACILITY(hr) == FACILITY_WIN32) {
-      std::fputs(kNoService, stderr);
+    if (HRESULT_FACILITY(hr) == FACILITY_WIN32) {
+      ReportOpenError(letter, static_cast<DWORD>(HRESULT_CODE(hr)));
     } else {
-      nxErrMsgW(nullptr, NxThisModule(), IDS_START_OPERATION, 0, hr, MB_ICONHAND);
+      std::fprintf(stderr, "vr03fci: %c: the initialisation could not start: 0x%08X\n", static_cast<char>(letter),
+                   static_cast<unsigned>(hr));
     }
     return kExitFailed;
   }

@@ -104,17 +104,24 @@ void InitDialog::OnSelEndOk() {
 void InitDialog::RefreshSelection() {
   const int sel = View()->CurSel();
   UINT status = 0;
+  bool serviceMissing = false;
   if (sel != -1) {
     remembered_[0] = View()->ItemLetter(sel);
     params_.letter = remembered_[0];
     if (!runStarted_) {
+      // Only figures read from this card now are shown: a size that cannot be read says
+      // so rather than keeping what an earlier card or an earlier tick showed.
       CardInfoTexts info;
-      if (ReadCardInfo(remembered_[0], &info)) {
-        if (!info.cluster.empty()) View()->SetText(IDC_CLUSTER, info.cluster);
-        if (!info.total.empty()) View()->SetText(IDC_TOTAL, info.total);
-        if (!info.free.empty()) View()->SetText(IDC_FREE, info.free);
+      if (!ReadCardInfo(remembered_[0], &info)) {
+        serviceMissing = NoPagedFileService(GetLastError());
+        info = CardInfoTexts{};
       }
-      status = IDS_READY;
+      const std::u16string unknown = LoadText(IDS_SIZE_UNKNOWN);
+      View()->SetText(IDC_CLUSTER, info.cluster.empty() ? unknown : info.cluster);
+      View()->SetText(IDC_TOTAL, info.total.empty() ? unknown : info.total);
+      View()->SetText(IDC_FREE, info.free.empty() ? unknown : info.free);
+      // Without the service nothing can be read or written: say so instead of "ready".
+      status = serviceMissing ? IDS_NO_SERVICE : IDS_READY;
       View()->SetText(IDC_ELAPSED, u"");
       View()->SetText(IDC_REMAINING, u"");
     }
@@ -124,7 +131,7 @@ void InitDialog::RefreshSelection() {
     status = IDS_NO_CARD;
     runStarted_ = false;
   }
-  View()->Enable(IDC_START, sel != -1);
+  View()->Enable(IDC_START, sel != -1 && !serviceMissing);
   if (status) View()->SetText(IDC_STATUS, LoadText(status));
 }
 

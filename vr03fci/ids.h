@@ -51,6 +51,10 @@ inline constexpr UINT IDS_REFUSED_ROOT_DIR = 147;
 inline constexpr UINT IDS_REFUSED_FAT_TYPE = 148;
 inline constexpr UINT IDS_REFUSED_TOO_SMALL = 149;
 inline constexpr UINT IDS_REFUSED_RESERVED = 150;
+// A size that could not be read from the selected card.
+inline constexpr UINT IDS_SIZE_UNKNOWN = 151;
+// The status while no paged-file service can be reached: nothing can be read or written.
+inline constexpr UINT IDS_NO_SERVICE = 152;
 
 // Option bits of InitParameters::options.
 inline constexpr WORD OPT_CHECK = 0x1;

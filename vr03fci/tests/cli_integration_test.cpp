@@ -1,4 +1,5 @@
-// The command line as a user runs it: help and usage errors, a missing service, an
+// The command line as a user runs it, from a scrubbed environment: help and usage
+// errors, a missing service told apart from a service that refuses the card, an
 // initialisation with its progress, a refused card, no confirmation, and Ctrl-C.
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -42,9 +43,19 @@ class CommandLine : public ::testing::Test {
     unsetenv("NX_DRIVES");
     unsetenv("NX_PIPE_DIR");
   }
+  // vr03fci's command line under env -i: a user's shell has none of the variables ctest
+  // sets, only a home, a path, a language and this test's drives and pipes.
+  std::vector<std::string> Scrubbed(std::vector<std::string> args) {
+    std::vector<std::string> line{"-i", "HOME=" + dir_.Path(), "PATH=/usr/local/bin:/usr/bin:/bin", "LANG=C.UTF-8"};
+    for (const char* name : {"NX_DRIVES", "NX_PIPE_DIR"})
+      if (const char* value = getenv(name)) line.push_back(std::string(name) + "=" + value);
+    line.push_back(Program());
+    line.insert(line.end(), args.begin(), args.end());
+    return line;
+  }
   // Runs vr03fci to its end; its exit code, with stdout and stderr kept.
   int Run(std::vector<std::string> args) {
-    nxtest::ChildProcess p(Program(), std::move(args), dir_.Path() + "/out", dir_.Path() + "/err");
+    nxtest::ChildProcess p("/usr/bin/env", Scrubbed(std::move(args)), dir_.Path() + "/out", dir_.Path() + "/err");
     int rc = p.Wait();
     out_ = p.Out();
     err_ = p.Err();
@@ -86,6 +97,40 @@ TEST_F(CommandLine, MissingServiceGetsOneLineSayingHowToStartIt) {
   EXPECT_NE(err_.find("start"), std::string::npos) << err_;
 }
 
+// "Not running" only when no service answers; a service that answers and cannot open
+// the card gives its error code and a few words, for every command.
+TEST_F(CommandLine, ServiceRefusalsAreToldApartFromAMissingService) {
+  Card("-F 16", 16384, false);
+  const std::string client = "E=" + image_;
+  const std::string before = nxtest::ReadBytes(image_);
+  const std::vector<std::vector<std::string>> commands{{"info", "E:"}, {"init", "E:", "--yes"}};
+  for (const auto& c : commands) {
+    EXPECT_EQ(Run(c), 1) << c[0];
+    EXPECT_EQ(err_.rfind("vr03fci: the paged-file service is not running", 0), 0u) << c[0] << ": " << err_;
+  }
+
+  // Services started with drives of their own: one whose E: is a folder refuses to open
+  // its volume, one without the client's pins knows no E: at all.
+  const struct {
+    std::string serviceDrives, error;
+  } services[] = {{"E=" + dir_.Path(), "error 5 (access denied)"},
+                  {"G=" + image_, "error 2 (the service knows no such drive)"}};
+  for (const auto& svc : services) {
+    setenv("NX_DRIVES", svc.serviceDrives.c_str(), 1);
+    service_ = std::make_unique<svctest::ServiceProcess>(pipes_.Path());
+    setenv("NX_DRIVES", client.c_str(), 1);
+    for (const auto& c : commands) {
+      EXPECT_EQ(Run(c), 1) << c[0];
+      EXPECT_EQ(err_, "vr03fci: E: the paged-file service could not open the card: " + svc.error + "\n") << c[0];
+    }
+    EXPECT_EQ(Run({"list"}), 0);
+    EXPECT_EQ(out_, "E:  (sizes not readable: " + svc.error + ")\n");
+    EXPECT_EQ(err_, "");
+    service_.reset();
+  }
+  EXPECT_TRUE(nxtest::ReadBytes(image_) == before);
+}
+
 TEST_F(CommandLine, ListInfoAndACheckedInitialisation) {
   Card("-F 12", 16384);
   EXPECT_EQ(Run({"list"}), 0);
@@ -120,7 +165,8 @@ TEST_F(CommandLine, RefusedCardAndUnconfirmedRunWriteNothing) {
 
 TEST_F(CommandLine, CtrlCStopsAStrictRunPromptly) {
   Card("-F 16", 262144);
-  nxtest::ChildProcess p(Program(), {"init", "E:", "--strict", "--yes"}, dir_.Path() + "/out", dir_.Path() + "/err");
+  nxtest::ChildProcess p("/usr/bin/env", Scrubbed({"init", "E:", "--strict", "--yes"}), dir_.Path() + "/out",
+                         dir_.Path() + "/err");
   std::this_thread::sleep_for(1500ms);
   ASSERT_TRUE(p.Running()) << "the run ended before the interrupt";
   const auto t0 = std::chrono::steady_clock::now();

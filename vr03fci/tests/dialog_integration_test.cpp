@@ -1,8 +1,8 @@
-// The dialog's behaviour on a window double: the settings in the registry, the card list
-// as cards come and go, the strict box, start and cancel with the confirmation answered
-// both ways, close, and a start that fails without a service.
+// The dialog's behaviour on a window double: the settings in the registry, the strict
+// box, start and cancel with the confirmation answered both ways, close, and a start
+// that fails without a service. (The card list as cards come and go is tested on the
+// real combo box, in dialog_gui_test.)
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <memory>
@@ -82,51 +82,6 @@ TEST_F(DialogTest, SettingsAreWrittenAtExitWithUnknownBitsKept) {
     d.Detach();
   }
   EXPECT_EQ(StoredValue(&type), (std::vector<BYTE>{'G', 0, 0x04, 0x80}));
-}
-
-TEST_F(DialogTest, CardListFollowsCardsAndSelectsTheRememberedOneUnlessDroppedDown) {
-  MakeCard("e.img");
-  setenv("NX_DRIVES", ("E=" + Image("e.img") + ";F=" + Image("f.img")).c_str(), 1);
-  setenv("NX_PIPE_DIR", pipes_.Path().c_str(), 1);  // no service: sizes stay as they are
-  Store(u'F', 0);
-  fci::InitDialog d;
-  ViewDouble v;
-  d.Attach(&v);
-  EXPECT_EQ(v.rangeMax, 3);
-
-  d.OnTimer();  // E is listed but not selected: it is not the remembered card
-  EXPECT_EQ(v.items, std::vector<WCHAR>{u'E'});
-  EXPECT_EQ(v.sel, -1);
-  EXPECT_FALSE(v.enabled[fci::IDC_START]);
-  EXPECT_EQ(v.texts[fci::IDC_STATUS], u"Карта не выбрана или отсутствует.");
-
-  MakeCard("f.img");
-  d.OnTimer();  // the remembered card comes and is selected
-  EXPECT_EQ(v.items, (std::vector<WCHAR>{u'E', u'F'}));
-  ASSERT_EQ(v.sel, 1);
-  EXPECT_TRUE(v.enabled[fci::IDC_START]);
-  EXPECT_EQ(v.texts[fci::IDC_STATUS], u"Готовность к инициализации карты.");
-
-  unlink(Image("f.img").c_str());
-  v.texts[fci::IDC_CLUSTER] = u"stale";
-  d.OnTimer();  // it goes: the selection and the sizes are cleared
-  EXPECT_EQ(v.items, std::vector<WCHAR>{u'E'});
-  EXPECT_EQ(v.sel, -1);
-  EXPECT_EQ(v.texts[fci::IDC_CLUSTER], u"");
-  EXPECT_EQ(v.texts[fci::IDC_STATUS], u"Карта не выбрана или отсутствует.");
-
-  v.dropped = true;
-  MakeCard("f.img");
-  d.OnTimer();  // back while the list is open: listed, not selected under the user's hand
-  EXPECT_EQ(v.items, (std::vector<WCHAR>{u'E', u'F'}));
-  EXPECT_EQ(v.sel, -1);
-
-  v.dropped = false;
-  v.sel = 0;
-  d.OnSelEndOk();  // the user picks E: it becomes the remembered card
-  EXPECT_EQ(d.GetParameters()->letter, u'E');
-  EXPECT_TRUE(v.enabled[fci::IDC_START]);
-  d.Detach();
 }
 
 TEST_F(DialogTest, UntickingCheckDisablesStrictButKeepsItsBit) {
@@ -222,15 +177,18 @@ TEST_F(DialogTest, FinishedRunKeepsItsStatusWhileTheCardStaysSelected) {
   d.Detach();
 }
 
+// The service stops between the tick that offered the start and the click.
 TEST_F(DialogTest, FailedStartShowsTheErrorOnceAndLeavesTheDialogUsable) {
   MakeCard("e.img");
   setenv("NX_DRIVES", ("E=" + Image("e.img")).c_str(), 1);
-  setenv("NX_PIPE_DIR", pipes_.Path().c_str(), 1);
+  auto service = std::make_unique<svctest::ServiceProcess>(pipes_.Path());
   Store(u'E', fci::OPT_CHECK);
   fci::InitDialog d;
   ViewDouble v;
   d.Attach(&v);
   d.OnTimer();
+  ASSERT_TRUE(v.enabled[fci::IDC_START]);
+  service.reset();
   v.checked[fci::IDC_START] = true;  // the click pressed it
   d.OnStartClicked(true);
   EXPECT_EQ(v.errors, std::vector<HRESULT>{HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)});
@@ -238,8 +196,10 @@ TEST_F(DialogTest, FailedStartShowsTheErrorOnceAndLeavesTheDialogUsable) {
   v.Pump();
   EXPECT_FALSE(v.checked[fci::IDC_START]);
   EXPECT_TRUE(v.enabled[fci::IDC_DRIVES]);
-  EXPECT_TRUE(v.enabled[fci::IDC_START]);
   EXPECT_NE(v.texts[fci::IDC_STATUS], u"Производится инициализация...");
+  d.OnTimer();  // the next tick tells why nothing can start
+  EXPECT_EQ(v.texts[fci::IDC_STATUS], u"Служба страничных файлов не запущена.");
+  EXPECT_FALSE(v.enabled[fci::IDC_START]);
   d.OnCloseClicked();  // nothing runs: no question
   EXPECT_TRUE(v.asked.empty());
   EXPECT_EQ(v.endResult, 0);

@@ -37,7 +37,10 @@ class RecordingOwner : public fci::IInitOwner {
   void PostProgressRange(int max) override { Add([&] { rangeMax = max; }); }
   void PostProgressPos(int pos) override { Add([&] { positions.push_back(pos); }); }
   void PostItemText(int id, const std::u16string& text) override {
-    Add([&] { (id == fci::IDC_ELAPSED ? elapsed : remaining).push_back(text); });
+    Add([&] {
+      (id == fci::IDC_ELAPSED ? elapsed : remaining).push_back(text);
+      timeTexts.push_back(TimedText{id, text, std::chrono::steady_clock::now()});
+    });
   }
   void PostStatus(UINT id, const std::u16string& text) override {
     Add([&] {
@@ -93,12 +96,23 @@ class RecordingOwner : public fci::IInitOwner {
     std::lock_guard<std::mutex> g(m_);
     return positions.size();
   }
+  size_t TimeTextCount() {
+    std::lock_guard<std::mutex> g(m_);
+    return timeTexts.size();
+  }
 
   NXThread* worker = nullptr;
   // Recorded posts (read after the worker is gone, or under Snapshot()).
   int rangeMax = -1;
   std::vector<int> positions;
   std::vector<std::u16string> elapsed, remaining;
+  // Every elapsed (1011) and remaining (1012) text with the moment it was posted.
+  struct TimedText {
+    int id;
+    std::u16string text;
+    std::chrono::steady_clock::time_point at;
+  };
+  std::vector<TimedText> timeTexts;
   std::vector<UINT> statusIds;
   std::u16string statusText;
   bool drivesEnabled = true;

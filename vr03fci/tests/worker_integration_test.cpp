@@ -1,6 +1,7 @@
 // Card initialisation through a real paged-file service on FAT images made by mkfs.fat,
 // checked with fsck.fat and mtools: the file, the chain, the untouched boot record, the
-// data area after each test option; refused cards, a card pulled mid-run, and a cancel.
+// data area after each test option; which drives are cards; refused cards, a card pulled
+// mid-run, the pace of the time texts, and a cancel.
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -240,6 +241,58 @@ TEST_F(CardTest, CardGoneDuringAStrictRunFailsWithoutHanging) {
   EXPECT_NE(owner.endError, 0u);
   EXPECT_EQ(owner.statusIds.back(), fci::IDS_FAILED);
   EXPECT_EQ(owner.beeps, std::vector<DWORD>{1000});
+}
+
+// A card is a removable drive, not a floppy drive, with a readable FAT medium in it; the
+// same image behind every other kind of drive is none.
+TEST(DriveKinds, OnlyARemovableDriveThatIsNoFloppyAndHoldsAMediumIsACard) {
+  nxtest::TempDir dir("fci-kinds");
+  const std::string image = dir.Path() + "/card.img", junk = dir.Path() + "/junk.img";
+  ASSERT_EQ(nxtest::Run("mkfs.fat -C -F 12 " + nxtest::Quote(image) + " 2048 >/dev/null 2>&1"), 0);
+  nxtest::WriteBytes(junk, std::string(1 << 20, 'x'));
+  setenv("NX_DRIVES",
+         ("A:floppy=" + image + ";C:fixed=" + image + ";D:cdrom=" + image + ";E=" + image + ";F=" + dir.Path() +
+          "/absent.img;G=" + junk + ";H:removable=" + image)
+             .c_str(),
+         1);
+  EXPECT_TRUE(fci::IsCard(u'E'));
+  EXPECT_TRUE(fci::IsCard(u'H'));
+  EXPECT_FALSE(fci::IsCard(u'A')) << "a floppy drive with a formatted medium";
+  EXPECT_FALSE(fci::IsCard(u'C')) << "a fixed disk";
+  EXPECT_FALSE(fci::IsCard(u'D')) << "a CD drive";
+  EXPECT_FALSE(fci::IsCard(u'F')) << "a reader without a medium";
+  EXPECT_FALSE(fci::IsCard(u'G')) << "a medium without a FAT file system";
+  EXPECT_FALSE(fci::IsCard(u'K')) << "no drive at all";
+  unsetenv("NX_DRIVES");
+}
+
+// The elapsed and remaining texts change at most once a second while the chunks go by
+// many times faster.
+TEST_F(CardTest, TimeTextsChangeAtMostOnceASecond) {
+  Pin(Image{"fat16-1GiB", "-F 16", 1048576});
+  RecordingOwner owner(u'E', fci::OPT_CHECK | fci::OPT_STRICT);
+  ASSERT_EQ(owner.Start(), S_OK);
+  // The construction clears both texts; then three displays of both.
+  const size_t wanted = 2 + 3 * 2;
+  const auto until = std::chrono::steady_clock::now() + 60s;
+  while (owner.TimeTextCount() < wanted && !owner.WaitGone(10ms) && std::chrono::steady_clock::now() < until) {
+  }
+  owner.Cancel();
+  ASSERT_GE(owner.timeTexts.size(), wanted) << "the run showed its times fewer than three times";
+  for (int id : {fci::IDC_ELAPSED, fci::IDC_REMAINING}) {
+    std::vector<RecordingOwner::TimedText> shown;
+    for (const auto& t : owner.timeTexts)
+      if (t.id == id && !t.text.empty()) shown.push_back(t);
+    ASSERT_GE(shown.size(), 3u) << id;
+    for (size_t i = 1; i < shown.size(); ++i) {
+      const auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(shown[i].at - shown[i - 1].at);
+      EXPECT_GE(gap.count(), 950) << "control " << id << ", change " << i;
+      if (id == fci::IDC_ELAPSED) {
+        EXPECT_NE(shown[i].text, shown[i - 1].text) << "the elapsed time stood still";
+      }
+    }
+    EXPECT_GT(owner.positions.size(), 4 * shown.size()) << "the chunks were too slow to tell a paced display";
+  }
 }
 
 TEST_F(CardTest, CancelOfAStrictRunIsPromptAndLeavesNoThreadOrDescriptor) {

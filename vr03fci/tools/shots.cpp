@@ -1,9 +1,12 @@
-// Screenshots for the README, made from the real program: the dialog in the middle of a
-// strict run of a 256 MiB card image, and the terminal's progress bar of the same run
-// started from the command line. Usage (from scripts/screenshots, with NX_DRIVES,
-// NX_PIPE_DIR and NX_REGISTRY_DIR set up and pfsvc running):
-//   fci_shots VR03FCI-PROGRAM DIALOG.png TERMINAL.png
+// Screenshots for the README, made from the real program: the dialog on a first start
+// with two cards and nothing chosen, the same once the user has chosen a card (its real
+// sizes, before a run), the dialog in the middle of a strict run of a 256 MiB card
+// image, and the terminal's progress bar of the same run started from the command line.
+// Usage (from scripts/fci-screenshots, with NX_DRIVES pinning E: and F:, NX_PIPE_DIR and
+// an empty NX_REGISTRY_DIR set up and pfsvc running):
+//   fci_shots VR03FCI-PROGRAM FIRST-START.png CARD.png DIALOG.png TERMINAL.png
 #include <QApplication>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QFontDatabase>
 #include <QImage>
@@ -40,13 +43,43 @@ bool WaitFor(F done, int ms) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
-    std::fprintf(stderr, "usage: fci_shots VR03FCI DIALOG.png TERMINAL.png\n");
+  if (argc != 6) {
+    std::fprintf(stderr, "usage: fci_shots VR03FCI FIRST-START.png CARD.png DIALOG.png TERMINAL.png\n");
     return 2;
   }
   QApplication app(argc, argv);
-  fci::SaveSettings(fci::InitParameters{u'E', fci::OPT_CHECK | fci::OPT_STRICT});
   int rc = 0;
+  {
+    // A first start: no card remembered, two in their readers, none chosen.
+    fci::InitDialog logic;
+    fci::InitDialogWindow window(&logic);
+    window.show();
+    auto* drives = static_cast<QComboBox*>(window.Control(fci::IDC_DRIVES));
+    if (!WaitFor([&] { return drives->count() == 2; }, 5000)) {
+      std::fprintf(stderr, "fci_shots: the cards E: and F: do not appear\n");
+      return 1;
+    }
+    QTest::qWait(1200);  // a few ticks of the window's own timer
+    if (drives->currentIndex() != -1) {
+      std::fprintf(stderr, "fci_shots: a card was chosen on a first start\n");
+      return 1;
+    }
+    if (!window.grab().save(QString::fromLocal8Bit(argv[2]))) rc = 1;
+
+    // The user picks F: with the keyboard, as on a real desktop.
+    drives->setFocus();
+    QTest::keyClick(drives, Qt::Key_Down);
+    QTest::keyClick(drives, Qt::Key_Down);
+    QTest::qWait(700);
+    if (drives->currentText() != QStringLiteral("F")) {
+      std::fprintf(stderr, "fci_shots: F: could not be chosen\n");
+      return 1;
+    }
+    if (!window.grab().save(QString::fromLocal8Bit(argv[3]))) rc = 1;
+    window.close();
+  }
+
+  fci::SaveSettings(fci::InitParameters{u'E', fci::OPT_CHECK | fci::OPT_STRICT});
   {
     fci::InitDialog logic;
     fci::InitDialogWindow window(&logic);
@@ -61,13 +94,13 @@ int main(int argc, char** argv) {
     // Past the first display of the elapsed and remaining times.
     WaitFor([&] { return progress->value() > progress->maximum() / 3; }, 60000);
     QTest::qWait(1200);
-    if (!window.grab().save(QString::fromLocal8Bit(argv[2]))) rc = 1;
+    if (!window.grab().save(QString::fromLocal8Bit(argv[4]))) rc = 1;
     window.close();  // the caption's close: the run is cancelled without a question
   }
 
   // The same run on the terminal, under a pseudo-terminal so that the bar is redrawn in
   // place; stopped with Ctrl-C once it has run a few seconds.
-  const std::string log = std::string(argv[3]) + ".log";
+  const std::string log = std::string(argv[5]) + ".log";
   const std::string cmd = "script -qfec " + nxtest::Quote(std::string(argv[1]) + " init E: --strict --yes") + " " +
                           nxtest::Quote(log) + " >/dev/null 2>&1 & echo $!";
   const pid_t pid = static_cast<pid_t>(std::stol(nxtest::Capture(cmd)));
@@ -103,6 +136,6 @@ int main(int argc, char** argv) {
   p.setPen(QColor(120, 220, 120));
   p.drawText(16, 16 + fm.height() + fm.ascent(), QString::fromStdString(bar));
   p.end();
-  if (!image.save(QString::fromLocal8Bit(argv[3]))) rc = 1;
+  if (!image.save(QString::fromLocal8Bit(argv[5]))) rc = 1;
   return rc;
 }

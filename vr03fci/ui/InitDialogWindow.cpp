@@ -15,6 +15,7 @@
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QTimer>
 
 #include <memory>
@@ -25,6 +26,13 @@
 
 namespace fci {
 namespace {
+
+// Horizontal extent of the size values, in dialog units.
+constexpr int kValueX = 73;
+constexpr int kValueRight = 133;
+// Horizontal extent of the elapsed and remaining times, in dialog units.
+constexpr int kTimeX = 93;
+constexpr int kTimeRight = 201;
 
 QString Q(const std::u16string& s) { return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size())); }
 
@@ -62,15 +70,17 @@ InitDialogWindow::InitDialogWindow(InitDialog* logic, QWidget* parent) : QDialog
     g->setAccessibleName(g->title());
   };
   QLabel* lastLabel = nullptr;
+  // A label with an id shows a value: it starts empty (no figure that was not read from a
+  // card) and tells assistive technology its caption and its value together.
   auto label = [&](int id, const char* text, int x, int y, int w, int h, bool right = false) {
-    auto* l = new QLabel(QString::fromUtf8(text), this);
+    auto* l = new QLabel(id ? QString() : QString::fromUtf8(text), this);
     l->setGeometry(du.Rect(x, y, w, h));
     if (right) l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     if (id) {
       l->setObjectName(QString::number(id));
       controls_[id] = l;
-      // A value's accessible name is the caption of the label before it.
-      if (lastLabel) l->setAccessibleName(lastLabel->text().trimmed().remove(QLatin1Char(':')));
+      if (lastLabel) captions_[id] = lastLabel->text().trimmed().remove(QLatin1Char(':'));
+      l->setAccessibleName(captions_[id]);
     } else {
       l->setAccessibleName(l->text().trimmed());
       lastLabel = l;
@@ -91,20 +101,26 @@ InitDialogWindow::InitDialogWindow(InitDialog* logic, QWidget* parent) : QDialog
                                               std::max(1, QFontMetrics(font()).height())));
   controls_[IDC_DRIVES] = drives_;
   label(0, "Размер кластера:  ", 14, 34, 72, 8);
-  label(IDC_CLUSTER, "32 768 Б", 85, 34, 48, 8, true);
+  // The values stand right-aligned up to where the dialog has them end; they reach further
+  // left than the dialog's 48 units so that the sizes of the largest card accepted (below
+  // 4 GiB: seven digits of kilobytes, "4 193 536 кБ") fit desktop fonts whose digits are
+  // wider against their average letter than those of the font the dialog was drawn for.
+  label(IDC_CLUSTER, nullptr, kValueX, 34, kValueRight - kValueX, 8, true);
   label(0, "Полный размер:  ", 14, 46, 60, 8);
-  label(IDC_TOTAL, "1 048 576 кБ  ", 85, 46, 48, 8, true);
+  label(IDC_TOTAL, nullptr, kValueX, 46, kValueRight - kValueX, 8, true);
   label(0, "Свободно:  ", 14, 58, 41, 8);
-  label(IDC_FREE, "1 000 000 кБ  ", 85, 58, 48, 8, true);
+  label(IDC_FREE, nullptr, kValueX, 58, kValueRight - kValueX, 8, true);
 
   check_ = new QCheckBox(QStringLiteral("Проверка"), this);
   check_->setGeometry(du.Rect(14, 90, 59, 10));
   strict_ = new QCheckBox(QStringLiteral("Строгая проверка"), this);
   strict_->setGeometry(du.Rect(86, 90, 77, 10));
   auto* close = new QPushButton(QStringLiteral("Закрыть"), this);
-  close->setGeometry(du.Rect(147, 7, 61, 14));
+  // The buttons start 4 units left of where the dialog has them: "Инициализация" touched
+  // the frame of 61 units in the desktop's font.
+  close->setGeometry(du.Rect(143, 7, 65, 14));
   start_ = new QPushButton(QStringLiteral("Инициализация"), this);
-  start_->setGeometry(du.Rect(147, 28, 61, 14));
+  start_->setGeometry(du.Rect(143, 28, 65, 14));
   start_->setCheckable(true);
   start_->setEnabled(false);
   for (auto [id, w] : {std::pair<int, QAbstractButton*>{IDC_CHECK, check_}, {IDC_STRICT, strict_},
@@ -121,12 +137,16 @@ InitDialogWindow::InitDialogWindow(InitDialog* logic, QWidget* parent) : QDialog
   progress_->setGeometry(du.Rect(14, 136, 187, 8));
   progress_->setTextVisible(false);
   controls_[IDC_PROGRESS] = progress_;
+  // The times start a little right of where the dialog has them and run to the group's
+  // edge: "00 мин. 00 с." lost its last letters in 44 units, and the captions of wider
+  // fonts reached their first digit.
   label(0, "Время выполнения:  ", 14, 148, 72, 8);
-  label(IDC_ELAPSED, "00 мин 00 с  ", 86, 148, 44, 8);
+  label(IDC_ELAPSED, nullptr, kTimeX, 148, kTimeRight - kTimeX, 8);
   label(0, "Осталось времени:  ", 14, 160, 71, 8);
-  label(IDC_REMAINING, "00 мин 00 с  ", 86, 160, 44, 8);
+  label(IDC_REMAINING, nullptr, kTimeX, 160, kTimeRight - kTimeX, 8);
   lastLabel = nullptr;
-  label(IDC_STATUS, "?", 14, 124, 187, 8)->setAccessibleName(QStringLiteral("Состояние"));
+  captions_[IDC_STATUS] = QStringLiteral("Состояние");  // the group box's title
+  label(IDC_STATUS, nullptr, 14, 124, 187, 8);
 
   connect(drives_, &QComboBox::activated, this, [this](int) { logic_->OnSelEndOk(); });
   connect(check_, &QCheckBox::clicked, this, [this](bool on) { logic_->OnCheckClicked(on); });
@@ -139,6 +159,9 @@ InitDialogWindow::InitDialogWindow(InitDialog* logic, QWidget* parent) : QDialog
   timer_->setInterval(500);
   connect(timer_, &QTimer::timeout, this, [this] { logic_->OnTimer(); });
   timer_->start();
+  // The first refresh at once: the window never shows a status or a card list that no
+  // refresh has made.
+  logic_->OnTimer();
 }
 
 InitDialogWindow::~InitDialogWindow() {
@@ -153,22 +176,45 @@ QWidget* InitDialogWindow::Control(int id) const {
 
 int InitDialogWindow::FindItem(WCHAR letter) { return drives_->findText(Q(std::u16string(1, letter)), Qt::MatchExactly); }
 
+// The list's selection is the dialog's alone: QComboBox makes the first item put into an
+// empty list current by itself, and moves the selection to a neighbour when the current
+// item is removed. Both would choose a card for the user (one click on "Инициализация"
+// would then wipe a card nobody chose), so the selection is put back as it was.
 int InitDialogWindow::AddItem(WCHAR letter) {
   // A sorted list: the new letter goes before the first greater one.
   int index = 0;
   while (index < drives_->count() && drives_->itemText(index).at(0).unicode() < letter) ++index;
+  const QSignalBlocker quiet(drives_);
+  const int current = drives_->currentIndex();
   drives_->insertItem(index, Q(std::u16string(1, letter)));
+  drives_->setCurrentIndex(current == -1 ? -1 : current + (index <= current ? 1 : 0));
   return index;
 }
 
-void InitDialogWindow::DeleteItem(int index) { drives_->removeItem(index); }
+void InitDialogWindow::DeleteItem(int index) {
+  const QSignalBlocker quiet(drives_);
+  const int current = drives_->currentIndex();
+  drives_->removeItem(index);
+  drives_->setCurrentIndex(current == index ? -1 : current - (index < current ? 1 : 0));
+}
+
 int InitDialogWindow::CurSel() { return drives_->currentIndex(); }
-void InitDialogWindow::SetCurSel(int index) { drives_->setCurrentIndex(index); }
+
+void InitDialogWindow::SetCurSel(int index) {
+  const QSignalBlocker quiet(drives_);
+  drives_->setCurrentIndex(index);
+}
 WCHAR InitDialogWindow::ItemLetter(int index) { return drives_->itemText(index).at(0).unicode(); }
 bool InitDialogWindow::IsDroppedDown() { return drives_->view() && drives_->view()->isVisible(); }
 
 void InitDialogWindow::SetText(int controlId, const std::u16string& text) {
-  if (auto* l = qobject_cast<QLabel*>(Control(controlId))) l->setText(Q(text));
+  auto* l = qobject_cast<QLabel*>(Control(controlId));
+  if (!l) return;
+  l->setText(Q(text));
+  // A screen reader reads the name: "Полный размер: 3 145 716 кБ", not the caption alone.
+  auto caption = captions_.find(controlId);
+  if (caption != captions_.end())
+    l->setAccessibleName(text.empty() ? caption->second : caption->second + QStringLiteral(": ") + Q(text));
 }
 
 void InitDialogWindow::Enable(int controlId, bool enabled) {

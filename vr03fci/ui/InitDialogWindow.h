@@ -56,6 +56,7 @@ class InitDialogWindow final : public QDialog, public IDialogView {
  private:
   InitDialog* logic_;
   std::map<int, QWidget*> controls_;
+  std::map<int, QString> captions_;  // of the value labels, for their accessible names
   QComboBox* drives_;
   QPushButton* start_;
   QCheckBox* check_;
