@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QSpinBox>
 #include <QTest>
 #include <QTreeWidget>
@@ -137,6 +138,8 @@ class SessionGui : public ::testing::Test {
     env_.splashMs = 100;
     env_.zeroFixMs = 50;
     env_.endProgram = [this] { ++ended_; };
+    // Dates as on a desktop without a language; the Russian one is tried on its own.
+    env_.locale = QLocale::c();
   }
   void TearDown() override {
     NxSetMessageBoxHook(previousHook_, nullptr);
@@ -148,6 +151,20 @@ class SessionGui : public ::testing::Test {
     args.insert(args.end(), extra.begin(), extra.end());
     sim_ = std::make_unique<nxtest::ChildProcess>(Tool(), args, files_.Path() + "/out", files_.Path() + "/err");
     ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(world_.Dir() + "/" + kAddressText); }, 10000));
+  }
+  // A FAT16 card image holding a session file of pattern seed.
+  std::string Card(const std::string& name, unsigned seed) const {
+    const std::string card = files_.Path() + "/" + name, file = files_.Path() + "/" + name + ".bin";
+    nxtest::MakeFatImage(card, 8192, 16, "VR03", "1234ABCD");
+    nxtest::WriteBytes(file, nxtest::Pattern(8192, seed));
+    nxtest::PutFile(card, file, "VKFRCG.BIN");
+    return card;
+  }
+  static void FillParticulars(ordiva::TForm1* f) {
+    f->Edit("MaskEditFamilia")->setText("Петров");
+    f->Edit("MaskEdit1")->setText("Иван");
+    f->Edit("MaskEdit2")->setText("Ильич");
+    f->Edit("MaskEdit7")->setText("42");
   }
   // The recorder's stored block as vr03sim keeps it.
   std::string StoredConfig() const { return nxtest::ReadBytes(config_); }
@@ -306,6 +323,8 @@ TEST_F(SessionGui, AWholeSession) {
   f->Edit("MaskEdit10")->setText("V1");
   QTest::mouseClick(f->Edit("MaskEdit5"), Qt::LeftButton);
   EXPECT_EQ(f->Edit("MaskEdit5")->text(), "Ж");
+  const QString sessionDate = f->Edit("MaskEdit4")->displayText();
+  EXPECT_TRUE(QRegularExpression("^\\d\\d/\\d\\d/\\d{4}$").match(sessionDate).hasMatch()) << sessionDate.toStdString();
   QTest::mouseClick(f->Button("Button12"), Qt::LeftButton);
   EXPECT_TRUE(boxes_.Any(u"Карта заполнена правильно?"));
   EXPECT_TRUE(f->RecordSaved);
@@ -321,6 +340,7 @@ TEST_F(SessionGui, AWholeSession) {
   EXPECT_EQ(block.Get(ordiva::patient::kSurname), u"Иванов");
   EXPECT_EQ(block.Get(ordiva::patient::kFirstName), u"Пётр");
   EXPECT_EQ(block.Get(ordiva::patient::kBirth), u"01/02/1960");
+  EXPECT_EQ(QString::fromStdU16String(block.Get(ordiva::patient::kDate)), sessionDate);
   EXPECT_EQ(block.Get(ordiva::patient::kSex), u"Ж");
   EXPECT_EQ(block.Get(ordiva::patient::kClinic), u"Клиника №1");
   EXPECT_EQ(block.Get(ordiva::patient::kChannel1), u"V1");
@@ -445,6 +465,37 @@ TEST_F(SessionGui, AReadOnlyCardKeepsTheSessionOpenAndTheRecorderHeld) {
   EXPECT_EQ(names[commandsBefore + 1], "ReleaseRecorder");
 }
 
+
+TEST_F(SessionGui, DatesUseTheDesktopsSeparatorFromFieldToCard) {
+  StartSim();
+  const std::string card = Card("card.img", 8);
+  setenv("NX_DRIVES", ("E=" + card).c_str(), 1);
+  env_.locale = QLocale("ru_RU");
+  env_.now = [] { return QDateTime(QDate(2026, 12, 7), QTime(9, 5)); };
+  Program program(env_);
+  ASSERT_TRUE(program.Start());
+  ordiva::TForm1* f = program.Form1();
+  f->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(f));
+  auto shown = [&](const char* name) { return f->Edit(name)->displayText().toStdString(); };
+  EXPECT_EQ(shown("MaskEdit4"), "07.12.2026");
+  EXPECT_EQ(shown("MaskEdit6"), "09:05");
+  EXPECT_EQ(shown("MaskEdit3"), "  .  .    ") << "the empty template";
+  // Typed as a user types: digits only, the mask puts the separators.
+  QTest::keyClicks(f->Edit("MaskEdit3"), "01021960");
+  EXPECT_EQ(shown("MaskEdit3"), "01.02.1960");
+  f->Edit("MaskEdit12")->setFocus();  // age: 24416 days / 365
+  EXPECT_EQ(shown("MaskEdit12"), "66");
+
+  FillParticulars(f);
+  QTest::mouseClick(f->Button("Button1"), Qt::LeftButton);
+  ASSERT_TRUE(f->RecordSaved);
+  ordiva::PatientBlock block;
+  std::memcpy(block.bytes.data(), nxtest::GetFile(card, "VKFRCG.BIN").data() + 1024, 512);
+  EXPECT_EQ(block.Get(ordiva::patient::kDate), u"07.12.2026");
+  EXPECT_EQ(block.Get(ordiva::patient::kBirth), u"01.02.1960");
+  EXPECT_EQ(block.Get(ordiva::patient::kTime), u"09:05");
+}
 
 // The command log's lines as (seconds, name).
 std::vector<std::pair<double, std::string>> TimedCommands(const std::string& path) {

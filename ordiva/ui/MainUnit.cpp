@@ -36,6 +36,13 @@ std::u16string U(const QString& s) { return std::u16string(reinterpret_cast<cons
 
 HWND Hwnd(QWidget* w) { return reinterpret_cast<HWND>(w); }
 
+// The input mask of a date field: day and month digits optional, the year's required,
+// the separator a literal whatever character it is.
+QString DateMask(char16_t separator) {
+  const QString sep = QString("\\") + QChar(separator);
+  return "00" + sep + "00" + sep + "9999";
+}
+
 int Message(QWidget* owner, const std::u16string& text, const char16_t* caption, UINT style) {
   return MessageBoxW(Hwnd(owner), text.c_str(), caption, style);
 }
@@ -217,13 +224,15 @@ void TForm1::BuildControls() {
       static_cast<QVBoxLayout*>(into)->addLayout(box);
     }
   };
-  // Masks: digits that must be typed are '9' here, optional ones '0'.
+  // Masks: digits that must be typed are '9' here, optional ones '0'. Dates take the
+  // desktop's separator.
+  const char16_t dateSeparator = DateSeparator(env_.locale);
   labelled(col, "Фамилия", edit("MaskEditFamilia", "Фамилия"));
   labelled(col, "Имя", edit("MaskEdit1", "Имя"));
   labelled(col, "Отчество", edit("MaskEdit2", "Отчество"));
   {
     auto* row = new QHBoxLayout;
-    labelled(row, "Дата рождения", edit("MaskEdit3", "Дата рождения", "00/00/9999"));
+    labelled(row, "Дата рождения", edit("MaskEdit3", "Дата рождения", DateMask(dateSeparator)));
     labelled(row, "Возраст", edit("MaskEdit12", "Возраст"));
     col->addLayout(row);
   }
@@ -267,7 +276,7 @@ void TForm1::BuildControls() {
   col->addWidget(new QLabel("Начало сеанса", rightPanel_));
   {
     auto* row = new QHBoxLayout;
-    labelled(row, "Дата", edit("MaskEdit4", "Дата", "00/00/9999"));
+    labelled(row, "Дата", edit("MaskEdit4", "Дата", DateMask(dateSeparator)));
     labelled(row, "Время", edit("MaskEdit6", "Время", "09:99"));
     col->addLayout(row);
   }
@@ -387,7 +396,8 @@ void TForm1::resizeEvent(QResizeEvent* event) {
 void TForm1::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   const QDateTime now = env_.now();
-  Edit("MaskEdit4")->setText(now.date().toString("dd/MM/yyyy"));
+  const QDate today = now.date();
+  Edit("MaskEdit4")->setText(Q(DateText(today.year(), today.month(), today.day(), DateSeparator(env_.locale))));
   Edit("MaskEdit6")->setText(now.time().toString("HH:mm"));
   RestartSweep();
 }
@@ -416,6 +426,8 @@ BOOL SelectRecorder(HWND parent, HVKBTDEVICE* device) {
   params.ulChannel = 1;
   return vkbtSelectDevice(&params, device) == 1 ? TRUE : FALSE;
 }
+
+char16_t DateSeparator(const QLocale& locale) { return DateSeparatorOfFormat(U(locale.dateFormat(QLocale::ShortFormat))); }
 
 bool TForm1::FormCreate() {
   about_ = new TAboutBox;
