@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCalendarWidget>
 #include <QLabel>
 #include <QEventLoop>
 #include <QTimer>
@@ -495,6 +496,32 @@ TEST_F(SessionGui, DatesUseTheDesktopsSeparatorFromFieldToCard) {
   EXPECT_EQ(block.Get(ordiva::patient::kDate), u"07.12.2026");
   EXPECT_EQ(block.Get(ordiva::patient::kBirth), u"01.02.1960");
   EXPECT_EQ(block.Get(ordiva::patient::kTime), u"09:05");
+}
+TEST_F(SessionGui, TheFocusEnteringThePatientPanelKeepsTheTraces) {
+  StartSim();
+  env_.now = [] { return QDateTime(QDate(2026, 12, 7), QTime(9, 5)); };
+  Program program(env_);
+  ASSERT_TRUE(program.Start());
+  ordiva::TForm1* f = program.Form1();
+  f->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(f));
+  // The slowest sweep (8 samples a pixel): no sweep ends while the test looks.
+  for (int i = 0; i < 3; ++i) QTest::mouseClick(f->Button("Button2"), Qt::LeftButton);
+  ASSERT_EQ(f->speed, 8.0);
+  f->Button("Button2")->setFocus();  // outside the panel
+  ASSERT_TRUE(WaitFor([&] { return f->sweepX > 240 && f->sweepX < 1000; }));
+  const int drawnUpTo = ordiva::display::SampleToPixelX(f->sweepX, f->speed) - 2;
+  const QImage before = f->BackBuffer().copy(0, 0, drawnUpTo, f->BackBuffer().height());
+  ASSERT_GT(CountColour(before, QColor(255, 0, 0), 0, before.height()), 10) << "channel 1 was drawn";
+  const auto steps = f->Worker()->Steps();
+  auto* calendar = f->findChild<QCalendarWidget*>("MonthCalendar1");
+  calendar->setSelectedDate(QDate(2000, 1, 1));
+
+  f->Edit("MaskEdit1")->setFocus();
+  EXPECT_EQ(calendar->selectedDate(), QDate(2026, 12, 7)) << "the panel's entry ran";
+  ASSERT_TRUE(WaitFor([&] { return f->Worker()->Steps() > steps + 100; }));
+  EXPECT_GT(f->sweepX, 240) << "the sweep went on";
+  EXPECT_TRUE(f->BackBuffer().copy(0, 0, drawnUpTo, before.height()) == before) << "what was drawn is still there";
 }
 
 // The command log's lines as (seconds, name).

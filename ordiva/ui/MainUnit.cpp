@@ -818,7 +818,10 @@ void TForm1::PanelEnter() {
     if (Edit(name)->text().isEmpty() && !stored.empty()) Edit(name)->setText(Q(stored));
   }
   if (auto* calendar = findChild<QCalendarWidget*>("MonthCalendar1")) calendar->setSelectedDate(env_.now().date());
-  RestartSweep();
+  // Of the display only the trace mapping is to be re-applied, and every step already maps
+  // samples to pixels with the current speed factor (display::SampleToPixelX). The sweep
+  // is not restarted: typing the particulars must not wipe the traces that the
+  // electrodes are being checked on.
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
