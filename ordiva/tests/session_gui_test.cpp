@@ -5,6 +5,7 @@
 // selection dialog, no greeting, a read-only card).
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCalendarWidget>
 #include <QLabel>
@@ -588,6 +589,19 @@ TEST_F(SessionGui, ButtonsFollowTheEnablingTableAndTheBatteryWarningBlinks) {
   ASSERT_TRUE(WaitFor([&] { return f->WarningLine()->text() == "Напряжение питания на пределе"; }));
   const bool first = f->WarningLine()->isVisible();
   ASSERT_TRUE(WaitFor([&] { return f->WarningLine()->isVisible() != first; }, 3000));
+
+  // Screen readers hear the value labels' values, their captions as descriptions.
+  auto accessible = [](QWidget* w, QAccessible::Text what) {
+    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+    return a ? a->text(what).toStdString() : std::string("(none)");
+  };
+  EXPECT_EQ(accessible(f->WarningLine(), QAccessible::Name), "Напряжение питания на пределе");
+  auto* quality = f->findChild<QLabel*>("LinkQuality");
+  ASSERT_NE(quality, nullptr);
+  ASSERT_TRUE(WaitFor([&] { return quality->text().contains("зап./с"); }));
+  EXPECT_TRUE(quality->text().startsWith("Связь: ")) << quality->text().toStdString();
+  EXPECT_EQ(accessible(quality, QAccessible::Name), quality->text().toStdString());
+  EXPECT_EQ(accessible(quality, QAccessible::Description), "Связь");
 
   // Closing the window without a record: the warning, then the release.
   f->close();

@@ -311,8 +311,11 @@ void TForm1::BuildControls() {
   accelBox_->setAccessibleName("PaintBox2");
   col->addWidget(accelBox_);
   // Beyond the session's own controls: how the link is doing, as the decoder sees it.
+  // Value labels leave their accessible name to their text, which screen readers then
+  // read and hear change; the caption is the description.
   quality_ = new QLabel(rightPanel_);
-  named(quality_, "LinkQuality", "Связь");
+  quality_->setObjectName("LinkQuality");
+  quality_->setAccessibleDescription("Связь");
   quality_->setWordWrap(true);
   col->addWidget(quality_);
   col->addWidget(button(rightPanel_, "Button1", "Закончить", &TForm1::Button1Click));
@@ -320,7 +323,8 @@ void TForm1::BuildControls() {
   col->addWidget(button(rightPanel_, "Button12", "Закончить", &TForm1::Button1Click));
 
   warning_ = new QLabel(this);
-  named(warning_, "Label1", "Label1");
+  warning_->setObjectName("Label1");
+  warning_->setAccessibleDescription("Предупреждение");
   QPalette red = warning_->palette();
   red.setColor(QPalette::WindowText, Qt::red);
   warning_->setPalette(red);
