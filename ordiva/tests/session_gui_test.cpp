@@ -2,7 +2,9 @@
 // recorder (vr03sim) with shortened waits: the recorder chosen in the real selection
 // dialog, start-up, live traces, gains, mode, zero request, set-up, the card record read
 // back with mtools; and the ways a session ends early or stays open (cancel in the
-// selection dialog, no greeting, a read-only card).
+// selection dialog, no greeting, a read-only card, no card, "Нет" to the question,
+// Cancel to the particulars' message); the desktop's date separator; the traces kept
+// when the focus enters the patient panel; the identity edits' service unlock.
 #include <gtest/gtest.h>
 
 #include <QAccessible>
@@ -162,11 +164,24 @@ class SessionGui : public ::testing::Test {
     nxtest::PutFile(card, file, "VKFRCG.BIN");
     return card;
   }
+  // Waits until the start-up and the channel zero fix are over: every later command
+  // comes from the test.
+  void WaitForQuietStartup(ordiva::TForm1* f) {
+    ASSERT_TRUE(WaitFor([&] { return f->Worker()->Steps() > 100; }));
+    ASSERT_TRUE(WaitFor([&] {
+      const auto names = Commands();
+      return std::find(names.begin(), names.end(), "SetZeroOffsets") != names.end() && names.back() == "StartStream";
+    }));
+  }
   static void FillParticulars(ordiva::TForm1* f) {
     f->Edit("MaskEditFamilia")->setText("Петров");
     f->Edit("MaskEdit1")->setText("Иван");
     f->Edit("MaskEdit2")->setText("Ильич");
     f->Edit("MaskEdit7")->setText("42");
+  }
+  size_t Asked(const std::u16string& text) const {
+    return static_cast<size_t>(
+        std::count_if(boxes_.shown.begin(), boxes_.shown.end(), [&](const Boxes::Shown& b) { return b.text == text; }));
   }
   // The recorder's stored block as vr03sim keeps it.
   std::string StoredConfig() const { return nxtest::ReadBytes(config_); }
@@ -419,12 +434,8 @@ TEST_F(SessionGui, AReadOnlyCardKeepsTheSessionOpenAndTheRecorderHeld) {
   Program program(env_);
   ASSERT_TRUE(program.Start());
   ordiva::TForm1* f = program.Form1();
-  ASSERT_TRUE(WaitFor([&] { return f->Worker()->Steps() > 100; }));
-  // The start-up and the zero fix are over: every later command comes from the test.
-  ASSERT_TRUE(WaitFor([&] {
-    const auto names = Commands();
-    return std::find(names.begin(), names.end(), "SetZeroOffsets") != names.end() && names.back() == "StartStream";
-  }));
+  WaitForQuietStartup(f);
+  if (HasFatalFailure()) return;
 
   // Incomplete particulars first: Retry returns to the window.
   boxes_.answer = [](const Boxes::Shown& s) { return (s.style & MB_TYPEMASK) == MB_RETRYCANCEL ? IDRETRY : IDOK; };
@@ -432,10 +443,7 @@ TEST_F(SessionGui, AReadOnlyCardKeepsTheSessionOpenAndTheRecorderHeld) {
   EXPECT_TRUE(boxes_.Any(u"Введите Фамилию,имя,отчество"));
   EXPECT_EQ(ended_, 0);
 
-  f->Edit("MaskEditFamilia")->setText("Петров");
-  f->Edit("MaskEdit1")->setText("Иван");
-  f->Edit("MaskEdit2")->setText("Ильич");
-  f->Edit("MaskEdit7")->setText("42");
+  FillParticulars(f);
   boxes_.answer = [](const Boxes::Shown& s) { return (s.style & MB_TYPEMASK) == MB_YESNO ? IDYES : IDOK; };
   const size_t commandsBefore = Commands().size();
   boxes_.shown.clear();
@@ -467,6 +475,108 @@ TEST_F(SessionGui, AReadOnlyCardKeepsTheSessionOpenAndTheRecorderHeld) {
   EXPECT_EQ(names[commandsBefore + 1], "ReleaseRecorder");
 }
 
+TEST_F(SessionGui, WithoutACardInAReaderTheSessionStaysOpenUntilOneIsThere) {
+  StartSim();
+  // A fixed disk holding the session file, a card without it, a reader without a card.
+  const std::string fixed = files_.Path() + "/fixed", empty = files_.Path() + "/empty.img";
+  std::filesystem::create_directories(fixed);
+  nxtest::WriteBytes(fixed + "/VKFRCG.BIN", nxtest::Pattern(4096, 7));
+  nxtest::MakeFatImage(empty, 2048, 12, "EMPTY", "11112222");
+  const std::string readers = "D:fixed=" + fixed + ";E=" + empty + ";F=" + files_.Path() + "/no-medium";
+  setenv("NX_DRIVES", readers.c_str(), 1);
+  Program program(env_);
+  ASSERT_TRUE(program.Start());
+  ordiva::TForm1* f = program.Form1();
+  WaitForQuietStartup(f);
+  if (HasFatalFailure()) return;
+  FillParticulars(f);
+  const size_t commandsBefore = Commands().size();
+
+  QTest::mouseClick(f->Button("Button1"), Qt::LeftButton);
+  ASSERT_EQ(boxes_.shown.size(), 1u);
+  EXPECT_EQ(boxes_.shown[0].text, u"В системе нет устройства чтения\r\nили не вставлена карта!");
+  EXPECT_EQ(boxes_.shown[0].caption, u"Внимание!");
+  EXPECT_EQ(boxes_.shown[0].style & MB_ICONMASK, static_cast<UINT>(MB_ICONERROR));
+  EXPECT_TRUE(boxes_.shown[0].style & MB_TOPMOST);
+  EXPECT_FALSE(f->RecordSaved);
+  EXPECT_EQ(ended_, 0);
+  EXPECT_TRUE(nxtest::ReadBytes(fixed + "/VKFRCG.BIN") == nxtest::Pattern(4096, 7)) << "a fixed disk is never the card";
+  const auto steps = f->Worker()->Steps();
+  EXPECT_TRUE(WaitFor([&] { return f->Worker()->Steps() > steps + 50; })) << "the traces go on";
+  EXPECT_EQ(Commands().size(), commandsBefore) << "the recorder is not released";
+
+  // The card put into the empty reader: the same button writes it.
+  const std::string card = Card("card.img", 3);
+  setenv("NX_DRIVES", (readers + ";G=" + card).c_str(), 1);
+  QTest::mouseClick(f->Button("Button1"), Qt::LeftButton);
+  EXPECT_TRUE(f->RecordSaved);
+  EXPECT_EQ(ended_, 1);
+  EXPECT_EQ(nxtest::GetFile(card, "VKFRCG.BIN").substr(0, 6), "OBNOVL");
+}
+
+TEST_F(SessionGui, NoToTheQuestionLeavesTheCardAsItWasAndTheNextFinishAsksAgain) {
+  StartSim();
+  const std::string card = Card("card.img", 4);
+  const std::string image = nxtest::ReadBytes(card);
+  setenv("NX_DRIVES", ("E=" + card).c_str(), 1);
+  Program program(env_);
+  ASSERT_TRUE(program.Start());
+  ordiva::TForm1* f = program.Form1();
+  WaitForQuietStartup(f);
+  if (HasFatalFailure()) return;
+  FillParticulars(f);
+  const size_t commandsBefore = Commands().size();
+  const std::u16string question = u"Карта заполнена правильно?";
+
+  boxes_.answer = [](const Boxes::Shown& s) { return (s.style & MB_TYPEMASK) == MB_YESNO ? IDNO : IDOK; };
+  QTest::mouseClick(f->Button("Button1"), Qt::LeftButton);
+  ASSERT_EQ(boxes_.shown.size(), 1u);
+  EXPECT_EQ(boxes_.shown[0].text, question);
+  EXPECT_EQ(boxes_.shown[0].caption, u"Внимание");
+  EXPECT_EQ(boxes_.shown[0].style & MB_TYPEMASK, static_cast<UINT>(MB_YESNO));
+  EXPECT_TRUE(nxtest::ReadBytes(card) == image) << "the card image is byte-identical";
+  EXPECT_FALSE(f->RecordSaved);
+  EXPECT_EQ(ended_, 0);
+  EXPECT_EQ(Commands().size(), commandsBefore) << "the recorder is not released";
+  const auto steps = f->Worker()->Steps();
+  EXPECT_TRUE(WaitFor([&] { return f->Worker()->Steps() > steps + 50; })) << "the traces go on";
+
+  // The file was let go: the next "Закончить" opens it again and asks again.
+  boxes_.answer = [](const Boxes::Shown& s) { return (s.style & MB_TYPEMASK) == MB_YESNO ? IDYES : IDOK; };
+  QTest::mouseClick(f->Button("Button12"), Qt::LeftButton);
+  EXPECT_EQ(Asked(question), 2u);
+  EXPECT_EQ(boxes_.shown.size(), 2u) << "nothing but the question";
+  EXPECT_TRUE(f->RecordSaved);
+  EXPECT_EQ(ended_, 1);
+  EXPECT_EQ(nxtest::GetFile(card, "VKFRCG.BIN").substr(0, 6), "OBNOVL");
+}
+
+TEST_F(SessionGui, CancelToTheParticularsMessageEndsWithoutWritingOrReleasing) {
+  StartSim();
+  const std::string card = Card("card.img", 6);
+  const std::string image = nxtest::ReadBytes(card);
+  setenv("NX_DRIVES", ("E=" + card).c_str(), 1);
+  Program program(env_);
+  ASSERT_TRUE(program.Start());
+  ordiva::TForm1* f = program.Form1();
+  WaitForQuietStartup(f);
+  if (HasFatalFailure()) return;
+  FillParticulars(f);
+  f->Edit("MaskEdit2")->setText("   ");  // a patronymic of blanks only
+  const size_t commandsBefore = Commands().size();
+
+  boxes_.answer = [](const Boxes::Shown& s) { return (s.style & MB_TYPEMASK) == MB_RETRYCANCEL ? IDCANCEL : IDOK; };
+  QTest::mouseClick(f->Button("Button12"), Qt::LeftButton);
+  ASSERT_EQ(boxes_.shown.size(), 1u);
+  EXPECT_EQ(boxes_.shown[0].text, u"Введите Фамилию,имя,отчество\r\nи регистрационный номер!");
+  EXPECT_EQ(boxes_.shown[0].caption, u"  Внимание!!!");
+  EXPECT_EQ(boxes_.shown[0].style, static_cast<UINT>(MB_RETRYCANCEL | MB_ICONWARNING));
+  EXPECT_EQ(ended_, 1) << "Cancel ends the program";
+  EXPECT_TRUE(WaitFor([&] { return f->Worker()->isFinished(); }));
+  EXPECT_FALSE(f->RecordSaved);
+  EXPECT_TRUE(nxtest::ReadBytes(card) == image) << "nothing written";
+  EXPECT_EQ(Commands().size(), commandsBefore) << "the recorder is not released";
+}
 
 TEST_F(SessionGui, DatesUseTheDesktopsSeparatorFromFieldToCard) {
   StartSim();
@@ -498,6 +608,7 @@ TEST_F(SessionGui, DatesUseTheDesktopsSeparatorFromFieldToCard) {
   EXPECT_EQ(block.Get(ordiva::patient::kBirth), u"01.02.1960");
   EXPECT_EQ(block.Get(ordiva::patient::kTime), u"09:05");
 }
+
 TEST_F(SessionGui, TheFocusEnteringThePatientPanelKeepsTheTraces) {
   StartSim();
   env_.now = [] { return QDateTime(QDate(2026, 12, 7), QTime(9, 5)); };
@@ -523,6 +634,47 @@ TEST_F(SessionGui, TheFocusEnteringThePatientPanelKeepsTheTraces) {
   ASSERT_TRUE(WaitFor([&] { return f->Worker()->Steps() > steps + 100; }));
   EXPECT_GT(f->sweepX, 240) << "the sweep went on";
   EXPECT_TRUE(f->BackBuffer().copy(0, 0, drawnUpTo, before.height()) == before) << "what was drawn is still there";
+}
+
+TEST_F(SessionGui, TheIdentityEditsUnlockByDoubleClickAndLockAgainOnApply) {
+  StartSim();
+  Program program(env_);
+  ASSERT_TRUE(program.Start());
+  ordiva::TForm2* setup = program.Form2();
+  QTest::mouseClick(program.Form1()->Button("Button11"), Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(setup));
+  static const char* kIdentity[] = {"Edit1", "Edit2", "Edit13", "Edit3", "Edit4", "Edit6"};
+  auto unlocked = [&] {
+    int n = 0;
+    for (const char* name : kIdentity) n += setup->Edit(name)->isEnabled();
+    return n;
+  };
+  ASSERT_EQ(unlocked(), 0);
+  const QString number = setup->Edit("Edit13")->text();
+  QTest::keyClicks(setup->Edit("Edit13"), "9");
+  EXPECT_EQ(setup->Edit("Edit13")->text(), number) << "a locked edit takes no typing";
+
+  QTest::mouseDClick(setup->Edit("LabeledEdit1"), Qt::LeftButton);
+  EXPECT_EQ(unlocked(), 6) << "double-click on \"Тип регистратора\"";
+  setup->Edit("Edit13")->selectAll();
+  QTest::keyClicks(setup->Edit("Edit13"), "300");
+  QTest::mouseClick(setup->findChild<QPushButton*>("Button2"), Qt::LeftButton);
+  EXPECT_EQ(unlocked(), 0) << "\"Применить\" locks them again";
+  const std::string stored = StoredConfig();
+  ASSERT_EQ(stored.size(), 64u);
+  EXPECT_EQ(static_cast<unsigned char>(stored[8]), 300 % 256);
+  EXPECT_EQ(stored[9], 0);
+
+  // The dialog's background: a point no control covers.
+  QTest::mouseClick(program.Form1()->Button("Button11"), Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(setup));
+  QPoint background(-1, -1);
+  for (int y = 2; y < setup->height() && background.x() < 0; y += 3)
+    for (int x = 2; x < setup->width() && background.x() < 0; x += 3)
+      if (!setup->childAt(x, y)) background = QPoint(x, y);
+  ASSERT_GE(background.x(), 0);
+  QTest::mouseDClick(setup, Qt::LeftButton, Qt::NoModifier, background);
+  EXPECT_EQ(unlocked(), 6) << "double-click on the background";
 }
 
 // The command log's lines as (seconds, name).
