@@ -150,6 +150,27 @@ long long DaysFromCivil(int y, int m, int d) {
   return era * 146097 + static_cast<long long>(doe) - 719468;
 }
 
+char16_t DateSeparatorOfFormat(std::u16string_view shortFormat) {
+  for (char16_t ch : shortFormat) {
+    // Beyond ASCII are the invisible direction marks that right-to-left formats put
+    // beside their separators, and words such as a year's abbreviation.
+    const bool letter = (ch >= u'a' && ch <= u'z') || (ch >= u'A' && ch <= u'Z') || ch >= 0x7F;
+    const bool digit = ch >= u'0' && ch <= u'9';
+    if (letter || digit || ch <= u' ' || ch == u'\'') continue;
+    return ch;
+  }
+  return u'/';
+}
+
+std::u16string DateText(int year, int month, int day, char16_t separator) {
+  auto digits = [](int v, int width) {
+    std::u16string s(static_cast<size_t>(width), u'0');
+    for (int i = width - 1; i >= 0 && v > 0; --i, v /= 10) s[static_cast<size_t>(i)] = static_cast<char16_t>(u'0' + v % 10);
+    return s;
+  };
+  return digits(day, 2) + separator + digits(month, 2) + separator + digits(year, 4);
+}
+
 std::optional<int> AgeInYears(std::u16string_view birth, int todayYear, int todayMonth, int todayDay) {
   if (birth.size() != 10) return std::nullopt;
   int parts[3]{};

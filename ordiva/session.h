@@ -81,9 +81,17 @@ struct StatisticsRow {
 };
 StatisticsRow MakeStatisticsRow(WORD minimum, WORD maximum);
 
-// Age in whole years from a date of birth "dd/mm/yyyy" (any one-character separator) to
-// today: |days| / 365 truncated. Empty for the empty template or a date that does not
-// exist.
+// The desktop's date separator, taken from its short date format ("dd.MM.yyyy"): the
+// first ASCII character that is neither a letter, a digit, a blank nor a quote. '/' when
+// the format has none (the C locale's "d MMM yyyy").
+char16_t DateSeparatorOfFormat(std::u16string_view shortFormat);
+// A date as the date fields show it: two-digit day, two-digit month and four-digit year,
+// in this order whatever the desktop's own order, joined by the separator.
+std::u16string DateText(int year, int month, int day, char16_t separator);
+
+// Age in whole years from a date of birth as the field shows it, "dd?mm?yyyy" with the
+// desktop's separator at ?, to today: |days| / 365 truncated. Empty for the empty template
+// or a date that does not exist.
 std::optional<int> AgeInYears(std::u16string_view birth, int todayYear, int todayMonth, int todayDay);
 // Days since 1 January 1970 of a calendar date (proleptic Gregorian).
 long long DaysFromCivil(int year, int month, int day);

@@ -2,16 +2,21 @@
 // recorder (vr03sim) with shortened waits: the recorder chosen in the real selection
 // dialog, start-up, live traces, gains, mode, zero request, set-up, the card record read
 // back with mtools; and the ways a session ends early or stays open (cancel in the
-// selection dialog, no greeting, a read-only card).
+// selection dialog, no greeting, a read-only card, no card, "Нет" to the question,
+// Cancel to the particulars' message); the desktop's date separator; the traces kept
+// when the focus enters the patient panel; the identity edits' service unlock.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
+#include <QCalendarWidget>
 #include <QLabel>
 #include <QEventLoop>
 #include <QTimer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QSpinBox>
 #include <QTest>
 #include <QTreeWidget>
@@ -137,6 +142,8 @@ class SessionGui : public ::testing::Test {
     env_.splashMs = 100;
     env_.zeroFixMs = 50;
     env_.endProgram = [this] { ++ended_; };
+    // Dates as on a desktop without a language; the Russian one is tried on its own.
+    env_.locale = QLocale::c();
   }
   void TearDown() override {
     NxSetMessageBoxHook(previousHook_, nullptr);
@@ -148,6 +155,33 @@ class SessionGui : public ::testing::Test {
     args.insert(args.end(), extra.begin(), extra.end());
     sim_ = std::make_unique<nxtest::ChildProcess>(Tool(), args, files_.Path() + "/out", files_.Path() + "/err");
     ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(world_.Dir() + "/" + kAddressText); }, 10000));
+  }
+  // A FAT16 card image holding a session file of pattern seed.
+  std::string Card(const std::string& name, unsigned seed) const {
+    const std::string card = files_.Path() + "/" + name, file = files_.Path() + "/" + name + ".bin";
+    nxtest::MakeFatImage(card, 8192, 16, "VR03", "1234ABCD");
+    nxtest::WriteBytes(file, nxtest::Pattern(8192, seed));
+    nxtest::PutFile(card, file, "VKFRCG.BIN");
+    return card;
+  }
+  // Waits until the start-up and the channel zero fix are over: every later command
+  // comes from the test.
+  void WaitForQuietStartup(ordiva::TForm1* f) {
+    ASSERT_TRUE(WaitFor([&] { return f->Worker()->Steps() > 100; }));
+    ASSERT_TRUE(WaitFor([&] {
+      const auto names = Commands();
+      return std::find(names.begin(), names.end(), "SetZeroOffsets") != names.end() && names.back() == "StartStream";
+    }));
+  }
+  static void FillParticulars(ordiva::TForm1* f) {
+    f->Edit("MaskEditFamilia")->setText("Петров");
+    f->Edit("MaskEdit1")->setText("Иван");
+    f->Edit("MaskEdit2")->setText("Ильич");
+    f->Edit("MaskEdit7")->setText("42");
+  }
+  size_t Asked(const std::u16string& text) const {
+    return static_cast<size_t>(
+        std::count_if(boxes_.shown.begin(), boxes_.shown.end(), [&](const Boxes::Shown& b) { return b.text == text; }));
   }
   // The recorder's stored block as vr03sim keeps it.
   std::string StoredConfig() const { return nxtest::ReadBytes(config_); }
@@ -306,6 +340,8 @@ TEST_F(SessionGui, AWholeSession) {
   f->Edit("MaskEdit10")->setText("V1");
   QTest::mouseClick(f->Edit("MaskEdit5"), Qt::LeftButton);
   EXPECT_EQ(f->Edit("MaskEdit5")->text(), "Ж");
+  const QString sessionDate = f->Edit("MaskEdit4")->displayText();
+  EXPECT_TRUE(QRegularExpression("^\\d\\d/\\d\\d/\\d{4}$").match(sessionDate).hasMatch()) << sessionDate.toStdString();
   QTest::mouseClick(f->Button("Button12"), Qt::LeftButton);
   EXPECT_TRUE(boxes_.Any(u"Карта заполнена правильно?"));
   EXPECT_TRUE(f->RecordSaved);
@@ -321,6 +357,7 @@ TEST_F(SessionGui, AWholeSession) {
   EXPECT_EQ(block.Get(ordiva::patient::kSurname), u"Иванов");
   EXPECT_EQ(block.Get(ordiva::patient::kFirstName), u"Пётр");
   EXPECT_EQ(block.Get(ordiva::patient::kBirth), u"01/02/1960");
+  EXPECT_EQ(QString::fromStdU16String(block.Get(ordiva::patient::kDate)), sessionDate);
   EXPECT_EQ(block.Get(ordiva::patient::kSex), u"Ж");
   EXPECT_EQ(block.Get(ordiva::patient::kClinic), u"Клиника №1");
   EXPECT_EQ(block.Get(ordiva::patient::kChannel1), u"V1");
@@ -397,12 +434,8 @@ TEST_F(SessionGui, AReadOnlyCardKeepsTheSessionOpenAndTheRecorderHeld) {
   Program program(env_);
   ASSERT_TRUE(program.Start());
   ordiva::TForm1* f = program.Form1();
-  ASSERT_TRUE(WaitFor([&] { return f->Worker()->Steps() > 100; }));
-  // The start-up and the zero fix are over: every later command comes from the test.
-  ASSERT_TRUE(WaitFor([&] {
-    const auto names = Commands();
-    return std::find(names.begin(), names.end(), "SetZeroOffsets") != names.end() && names.back() == "StartStream";
-  }));
+  WaitForQuietStartup(f);
+  if (HasFatalFailure()) return;
 
   // Incomplete particulars first: Retry returns to the window.
   boxes_.answer = [](const Boxes::Shown& s) { return (s.style & MB_TYPEMASK) == MB_RETRYCANCEL ? IDRETRY : IDOK; };
@@ -410,10 +443,7 @@ TEST_F(SessionGui, AReadOnlyCardKeepsTheSessionOpenAndTheRecorderHeld) {
   EXPECT_TRUE(boxes_.Any(u"Введите Фамилию,имя,отчество"));
   EXPECT_EQ(ended_, 0);
 
-  f->Edit("MaskEditFamilia")->setText("Петров");
-  f->Edit("MaskEdit1")->setText("Иван");
-  f->Edit("MaskEdit2")->setText("Ильич");
-  f->Edit("MaskEdit7")->setText("42");
+  FillParticulars(f);
   boxes_.answer = [](const Boxes::Shown& s) { return (s.style & MB_TYPEMASK) == MB_YESNO ? IDYES : IDOK; };
   const size_t commandsBefore = Commands().size();
   boxes_.shown.clear();
@@ -445,6 +475,207 @@ TEST_F(SessionGui, AReadOnlyCardKeepsTheSessionOpenAndTheRecorderHeld) {
   EXPECT_EQ(names[commandsBefore + 1], "ReleaseRecorder");
 }
 
+TEST_F(SessionGui, WithoutACardInAReaderTheSessionStaysOpenUntilOneIsThere) {
+  StartSim();
+  // A fixed disk holding the session file, a card without it, a reader without a card.
+  const std::string fixed = files_.Path() + "/fixed", empty = files_.Path() + "/empty.img";
+  std::filesystem::create_directories(fixed);
+  nxtest::WriteBytes(fixed + "/VKFRCG.BIN", nxtest::Pattern(4096, 7));
+  nxtest::MakeFatImage(empty, 2048, 12, "EMPTY", "11112222");
+  const std::string readers = "D:fixed=" + fixed + ";E=" + empty + ";F=" + files_.Path() + "/no-medium";
+  setenv("NX_DRIVES", readers.c_str(), 1);
+  Program program(env_);
+  ASSERT_TRUE(program.Start());
+  ordiva::TForm1* f = program.Form1();
+  WaitForQuietStartup(f);
+  if (HasFatalFailure()) return;
+  FillParticulars(f);
+  const size_t commandsBefore = Commands().size();
+
+  QTest::mouseClick(f->Button("Button1"), Qt::LeftButton);
+  ASSERT_EQ(boxes_.shown.size(), 1u);
+  EXPECT_EQ(boxes_.shown[0].text, u"В системе нет устройства чтения\r\nили не вставлена карта!");
+  EXPECT_EQ(boxes_.shown[0].caption, u"Внимание!");
+  EXPECT_EQ(boxes_.shown[0].style & MB_ICONMASK, static_cast<UINT>(MB_ICONERROR));
+  EXPECT_TRUE(boxes_.shown[0].style & MB_TOPMOST);
+  EXPECT_FALSE(f->RecordSaved);
+  EXPECT_EQ(ended_, 0);
+  EXPECT_TRUE(nxtest::ReadBytes(fixed + "/VKFRCG.BIN") == nxtest::Pattern(4096, 7)) << "a fixed disk is never the card";
+  const auto steps = f->Worker()->Steps();
+  EXPECT_TRUE(WaitFor([&] { return f->Worker()->Steps() > steps + 50; })) << "the traces go on";
+  EXPECT_EQ(Commands().size(), commandsBefore) << "the recorder is not released";
+
+  // The card put into the empty reader: the same button writes it.
+  const std::string card = Card("card.img", 3);
+  setenv("NX_DRIVES", (readers + ";G=" + card).c_str(), 1);
+  QTest::mouseClick(f->Button("Button1"), Qt::LeftButton);
+  EXPECT_TRUE(f->RecordSaved);
+  EXPECT_EQ(ended_, 1);
+  EXPECT_EQ(nxtest::GetFile(card, "VKFRCG.BIN").substr(0, 6), "OBNOVL");
+}
+
+TEST_F(SessionGui, NoToTheQuestionLeavesTheCardAsItWasAndTheNextFinishAsksAgain) {
+  StartSim();
+  const std::string card = Card("card.img", 4);
+  const std::string image = nxtest::ReadBytes(card);
+  setenv("NX_DRIVES", ("E=" + card).c_str(), 1);
+  Program program(env_);
+  ASSERT_TRUE(program.Start());
+  ordiva::TForm1* f = program.Form1();
+  WaitForQuietStartup(f);
+  if (HasFatalFailure()) return;
+  FillParticulars(f);
+  const size_t commandsBefore = Commands().size();
+  const std::u16string question = u"Карта заполнена правильно?";
+
+  boxes_.answer = [](const Boxes::Shown& s) { return (s.style & MB_TYPEMASK) == MB_YESNO ? IDNO : IDOK; };
+  QTest::mouseClick(f->Button("Button1"), Qt::LeftButton);
+  ASSERT_EQ(boxes_.shown.size(), 1u);
+  EXPECT_EQ(boxes_.shown[0].text, question);
+  EXPECT_EQ(boxes_.shown[0].caption, u"Внимание");
+  EXPECT_EQ(boxes_.shown[0].style & MB_TYPEMASK, static_cast<UINT>(MB_YESNO));
+  EXPECT_TRUE(nxtest::ReadBytes(card) == image) << "the card image is byte-identical";
+  EXPECT_FALSE(f->RecordSaved);
+  EXPECT_EQ(ended_, 0);
+  EXPECT_EQ(Commands().size(), commandsBefore) << "the recorder is not released";
+  const auto steps = f->Worker()->Steps();
+  EXPECT_TRUE(WaitFor([&] { return f->Worker()->Steps() > steps + 50; })) << "the traces go on";
+
+  // The file was let go: the next "Закончить" opens it again and asks again.
+  boxes_.answer = [](const Boxes::Shown& s) { return (s.style & MB_TYPEMASK) == MB_YESNO ? IDYES : IDOK; };
+  QTest::mouseClick(f->Button("Button12"), Qt::LeftButton);
+  EXPECT_EQ(Asked(question), 2u);
+  EXPECT_EQ(boxes_.shown.size(), 2u) << "nothing but the question";
+  EXPECT_TRUE(f->RecordSaved);
+  EXPECT_EQ(ended_, 1);
+  EXPECT_EQ(nxtest::GetFile(card, "VKFRCG.BIN").substr(0, 6), "OBNOVL");
+}
+
+TEST_F(SessionGui, CancelToTheParticularsMessageEndsWithoutWritingOrReleasing) {
+  StartSim();
+  const std::string card = Card("card.img", 6);
+  const std::string image = nxtest::ReadBytes(card);
+  setenv("NX_DRIVES", ("E=" + card).c_str(), 1);
+  Program program(env_);
+  ASSERT_TRUE(program.Start());
+  ordiva::TForm1* f = program.Form1();
+  WaitForQuietStartup(f);
+  if (HasFatalFailure()) return;
+  FillParticulars(f);
+  f->Edit("MaskEdit2")->setText("   ");  // a patronymic of blanks only
+  const size_t commandsBefore = Commands().size();
+
+  boxes_.answer = [](const Boxes::Shown& s) { return (s.style & MB_TYPEMASK) == MB_RETRYCANCEL ? IDCANCEL : IDOK; };
+  QTest::mouseClick(f->Button("Button12"), Qt::LeftButton);
+  ASSERT_EQ(boxes_.shown.size(), 1u);
+  EXPECT_EQ(boxes_.shown[0].text, u"Введите Фамилию,имя,отчество\r\nи регистрационный номер!");
+  EXPECT_EQ(boxes_.shown[0].caption, u"  Внимание!!!");
+  EXPECT_EQ(boxes_.shown[0].style, static_cast<UINT>(MB_RETRYCANCEL | MB_ICONWARNING));
+  EXPECT_EQ(ended_, 1) << "Cancel ends the program";
+  EXPECT_TRUE(WaitFor([&] { return f->Worker()->isFinished(); }));
+  EXPECT_FALSE(f->RecordSaved);
+  EXPECT_TRUE(nxtest::ReadBytes(card) == image) << "nothing written";
+  EXPECT_EQ(Commands().size(), commandsBefore) << "the recorder is not released";
+}
+
+TEST_F(SessionGui, DatesUseTheDesktopsSeparatorFromFieldToCard) {
+  StartSim();
+  const std::string card = Card("card.img", 8);
+  setenv("NX_DRIVES", ("E=" + card).c_str(), 1);
+  env_.locale = QLocale("ru_RU");
+  env_.now = [] { return QDateTime(QDate(2026, 12, 7), QTime(9, 5)); };
+  Program program(env_);
+  ASSERT_TRUE(program.Start());
+  ordiva::TForm1* f = program.Form1();
+  f->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(f));
+  auto shown = [&](const char* name) { return f->Edit(name)->displayText().toStdString(); };
+  EXPECT_EQ(shown("MaskEdit4"), "07.12.2026");
+  EXPECT_EQ(shown("MaskEdit6"), "09:05");
+  EXPECT_EQ(shown("MaskEdit3"), "  .  .    ") << "the empty template";
+  // Typed as a user types: digits only, the mask puts the separators.
+  QTest::keyClicks(f->Edit("MaskEdit3"), "01021960");
+  EXPECT_EQ(shown("MaskEdit3"), "01.02.1960");
+  f->Edit("MaskEdit12")->setFocus();  // age: 24416 days / 365
+  EXPECT_EQ(shown("MaskEdit12"), "66");
+
+  FillParticulars(f);
+  QTest::mouseClick(f->Button("Button1"), Qt::LeftButton);
+  ASSERT_TRUE(f->RecordSaved);
+  ordiva::PatientBlock block;
+  std::memcpy(block.bytes.data(), nxtest::GetFile(card, "VKFRCG.BIN").data() + 1024, 512);
+  EXPECT_EQ(block.Get(ordiva::patient::kDate), u"07.12.2026");
+  EXPECT_EQ(block.Get(ordiva::patient::kBirth), u"01.02.1960");
+  EXPECT_EQ(block.Get(ordiva::patient::kTime), u"09:05");
+}
+
+TEST_F(SessionGui, TheFocusEnteringThePatientPanelKeepsTheTraces) {
+  StartSim();
+  env_.now = [] { return QDateTime(QDate(2026, 12, 7), QTime(9, 5)); };
+  Program program(env_);
+  ASSERT_TRUE(program.Start());
+  ordiva::TForm1* f = program.Form1();
+  f->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(f));
+  // The slowest sweep (8 samples a pixel): no sweep ends while the test looks.
+  for (int i = 0; i < 3; ++i) QTest::mouseClick(f->Button("Button2"), Qt::LeftButton);
+  ASSERT_EQ(f->speed, 8.0);
+  f->Button("Button2")->setFocus();  // outside the panel
+  ASSERT_TRUE(WaitFor([&] { return f->sweepX > 240 && f->sweepX < 1000; }));
+  const int drawnUpTo = ordiva::display::SampleToPixelX(f->sweepX, f->speed) - 2;
+  const QImage before = f->BackBuffer().copy(0, 0, drawnUpTo, f->BackBuffer().height());
+  ASSERT_GT(CountColour(before, QColor(255, 0, 0), 0, before.height()), 10) << "channel 1 was drawn";
+  const auto steps = f->Worker()->Steps();
+  auto* calendar = f->findChild<QCalendarWidget*>("MonthCalendar1");
+  calendar->setSelectedDate(QDate(2000, 1, 1));
+
+  f->Edit("MaskEdit1")->setFocus();
+  EXPECT_EQ(calendar->selectedDate(), QDate(2026, 12, 7)) << "the panel's entry ran";
+  ASSERT_TRUE(WaitFor([&] { return f->Worker()->Steps() > steps + 100; }));
+  EXPECT_GT(f->sweepX, 240) << "the sweep went on";
+  EXPECT_TRUE(f->BackBuffer().copy(0, 0, drawnUpTo, before.height()) == before) << "what was drawn is still there";
+}
+
+TEST_F(SessionGui, TheIdentityEditsUnlockByDoubleClickAndLockAgainOnApply) {
+  StartSim();
+  Program program(env_);
+  ASSERT_TRUE(program.Start());
+  ordiva::TForm2* setup = program.Form2();
+  QTest::mouseClick(program.Form1()->Button("Button11"), Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(setup));
+  static const char* kIdentity[] = {"Edit1", "Edit2", "Edit13", "Edit3", "Edit4", "Edit6"};
+  auto unlocked = [&] {
+    int n = 0;
+    for (const char* name : kIdentity) n += setup->Edit(name)->isEnabled();
+    return n;
+  };
+  ASSERT_EQ(unlocked(), 0);
+  const QString number = setup->Edit("Edit13")->text();
+  QTest::keyClicks(setup->Edit("Edit13"), "9");
+  EXPECT_EQ(setup->Edit("Edit13")->text(), number) << "a locked edit takes no typing";
+
+  QTest::mouseDClick(setup->Edit("LabeledEdit1"), Qt::LeftButton);
+  EXPECT_EQ(unlocked(), 6) << "double-click on \"Тип регистратора\"";
+  setup->Edit("Edit13")->selectAll();
+  QTest::keyClicks(setup->Edit("Edit13"), "300");
+  QTest::mouseClick(setup->findChild<QPushButton*>("Button2"), Qt::LeftButton);
+  EXPECT_EQ(unlocked(), 0) << "\"Применить\" locks them again";
+  const std::string stored = StoredConfig();
+  ASSERT_EQ(stored.size(), 64u);
+  EXPECT_EQ(static_cast<unsigned char>(stored[8]), 300 % 256);
+  EXPECT_EQ(stored[9], 0);
+
+  // The dialog's background: a point no control covers.
+  QTest::mouseClick(program.Form1()->Button("Button11"), Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(setup));
+  QPoint background(-1, -1);
+  for (int y = 2; y < setup->height() && background.x() < 0; y += 3)
+    for (int x = 2; x < setup->width() && background.x() < 0; x += 3)
+      if (!setup->childAt(x, y)) background = QPoint(x, y);
+  ASSERT_GE(background.x(), 0);
+  QTest::mouseDClick(setup, Qt::LeftButton, Qt::NoModifier, background);
+  EXPECT_EQ(unlocked(), 6) << "double-click on the background";
+}
 
 // The command log's lines as (seconds, name).
 std::vector<std::pair<double, std::string>> TimedCommands(const std::string& path) {
@@ -510,6 +741,19 @@ TEST_F(SessionGui, ButtonsFollowTheEnablingTableAndTheBatteryWarningBlinks) {
   ASSERT_TRUE(WaitFor([&] { return f->WarningLine()->text() == "Напряжение питания на пределе"; }));
   const bool first = f->WarningLine()->isVisible();
   ASSERT_TRUE(WaitFor([&] { return f->WarningLine()->isVisible() != first; }, 3000));
+
+  // Screen readers hear the value labels' values, their captions as descriptions.
+  auto accessible = [](QWidget* w, QAccessible::Text what) {
+    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+    return a ? a->text(what).toStdString() : std::string("(none)");
+  };
+  EXPECT_EQ(accessible(f->WarningLine(), QAccessible::Name), "Напряжение питания на пределе");
+  auto* quality = f->findChild<QLabel*>("LinkQuality");
+  ASSERT_NE(quality, nullptr);
+  ASSERT_TRUE(WaitFor([&] { return quality->text().contains("зап./с"); }));
+  EXPECT_TRUE(quality->text().startsWith("Связь: ")) << quality->text().toStdString();
+  EXPECT_EQ(accessible(quality, QAccessible::Name), quality->text().toStdString());
+  EXPECT_EQ(accessible(quality, QAccessible::Description), "Связь");
 
   // Closing the window without a record: the warning, then the release.
   f->close();

@@ -1,10 +1,13 @@
 // Session rules: what "Применить" does to the block and sends for each version and mode,
 // the set-up dialog's identity fields and choices, captions, statistics rows, age and
-// the sex field.
+// the sex field, the date fields' separator.
 #include <gtest/gtest.h>
+
+#include <QLocale>
 
 #include <cstring>
 
+#include "MainUnit.h"
 #include "session.h"
 
 namespace {
@@ -147,6 +150,24 @@ TEST(PatientPanel, AgeIsDaysDividedBy365) {
   EXPECT_EQ(ordiva::AgeInYears(u"07/12/2028", 2026, 12, 7), 2);
   EXPECT_EQ(ordiva::DaysFromCivil(1970, 1, 1), 0);
   EXPECT_EQ(ordiva::DaysFromCivil(2000, 3, 1) - ordiva::DaysFromCivil(2000, 2, 28), 2);
+}
+
+TEST(PatientPanel, DatesTakeTheDesktopsSeparatorAndKeepDayMonthYear) {
+  EXPECT_EQ(ordiva::DateSeparator(QLocale("ru_RU")), u'.');
+  EXPECT_EQ(ordiva::DateSeparator(QLocale::c()), u'/') << "\"d MMM yyyy\" has none: the default";
+  EXPECT_EQ(ordiva::DateSeparator(QLocale("en_US")), u'/');
+  EXPECT_EQ(ordiva::DateSeparator(QLocale("nl_NL")), u'-');
+  EXPECT_EQ(ordiva::DateSeparator(QLocale("sk_SK")), u'.') << "\"d. M. yyyy\": blanks are not the separator";
+  EXPECT_EQ(ordiva::DateSeparator(QLocale("ar_EG")), u'/') << "direction marks beside it are skipped";
+  EXPECT_EQ(ordiva::DateSeparatorOfFormat(u"'den' d-M-yy"), u'-') << "quoted words are skipped";
+
+  // Whatever order the desktop writes dates in, the fields hold day, month, year.
+  EXPECT_EQ(ordiva::DateText(2026, 12, 7, u'.'), u"07.12.2026");
+  EXPECT_EQ(ordiva::DateText(2026, 1, 5, u'/'), u"05/01/2026");
+  EXPECT_EQ(ordiva::DateText(987, 10, 31, u'-'), u"31-10-0987");
+  // The age reads the field as shown, with either separator.
+  EXPECT_EQ(ordiva::AgeInYears(ordiva::DateText(1990, 12, 7, u'.'), 2026, 12, 7), 36);
+  EXPECT_EQ(ordiva::AgeInYears(ordiva::DateText(1990, 12, 7, u'/'), 2026, 12, 7), 36);
 }
 
 TEST(PatientPanel, SexToggles) {

@@ -36,6 +36,13 @@ std::u16string U(const QString& s) { return std::u16string(reinterpret_cast<cons
 
 HWND Hwnd(QWidget* w) { return reinterpret_cast<HWND>(w); }
 
+// The input mask of a date field: day and month digits optional, the year's required,
+// the separator a literal whatever character it is.
+QString DateMask(char16_t separator) {
+  const QString sep = QString("\\") + QChar(separator);
+  return "00" + sep + "00" + sep + "9999";
+}
+
 int Message(QWidget* owner, const std::u16string& text, const char16_t* caption, UINT style) {
   return MessageBoxW(Hwnd(owner), text.c_str(), caption, style);
 }
@@ -217,13 +224,15 @@ void TForm1::BuildControls() {
       static_cast<QVBoxLayout*>(into)->addLayout(box);
     }
   };
-  // Masks: digits that must be typed are '9' here, optional ones '0'.
+  // Masks: digits that must be typed are '9' here, optional ones '0'. Dates take the
+  // desktop's separator.
+  const char16_t dateSeparator = DateSeparator(env_.locale);
   labelled(col, "Фамилия", edit("MaskEditFamilia", "Фамилия"));
   labelled(col, "Имя", edit("MaskEdit1", "Имя"));
   labelled(col, "Отчество", edit("MaskEdit2", "Отчество"));
   {
     auto* row = new QHBoxLayout;
-    labelled(row, "Дата рождения", edit("MaskEdit3", "Дата рождения", "00/00/9999"));
+    labelled(row, "Дата рождения", edit("MaskEdit3", "Дата рождения", DateMask(dateSeparator)));
     labelled(row, "Возраст", edit("MaskEdit12", "Возраст"));
     col->addLayout(row);
   }
@@ -267,7 +276,7 @@ void TForm1::BuildControls() {
   col->addWidget(new QLabel("Начало сеанса", rightPanel_));
   {
     auto* row = new QHBoxLayout;
-    labelled(row, "Дата", edit("MaskEdit4", "Дата", "00/00/9999"));
+    labelled(row, "Дата", edit("MaskEdit4", "Дата", DateMask(dateSeparator)));
     labelled(row, "Время", edit("MaskEdit6", "Время", "09:99"));
     col->addLayout(row);
   }
@@ -302,8 +311,11 @@ void TForm1::BuildControls() {
   accelBox_->setAccessibleName("PaintBox2");
   col->addWidget(accelBox_);
   // Beyond the session's own controls: how the link is doing, as the decoder sees it.
+  // Value labels leave their accessible name to their text, which screen readers then
+  // read and hear change; the caption is the description.
   quality_ = new QLabel(rightPanel_);
-  named(quality_, "LinkQuality", "Связь");
+  quality_->setObjectName("LinkQuality");
+  quality_->setAccessibleDescription("Связь");
   quality_->setWordWrap(true);
   col->addWidget(quality_);
   col->addWidget(button(rightPanel_, "Button1", "Закончить", &TForm1::Button1Click));
@@ -311,7 +323,8 @@ void TForm1::BuildControls() {
   col->addWidget(button(rightPanel_, "Button12", "Закончить", &TForm1::Button1Click));
 
   warning_ = new QLabel(this);
-  named(warning_, "Label1", "Label1");
+  warning_->setObjectName("Label1");
+  warning_->setAccessibleDescription("Предупреждение");
   QPalette red = warning_->palette();
   red.setColor(QPalette::WindowText, Qt::red);
   warning_->setPalette(red);
@@ -387,7 +400,8 @@ void TForm1::resizeEvent(QResizeEvent* event) {
 void TForm1::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   const QDateTime now = env_.now();
-  Edit("MaskEdit4")->setText(now.date().toString("dd/MM/yyyy"));
+  const QDate today = now.date();
+  Edit("MaskEdit4")->setText(Q(DateText(today.year(), today.month(), today.day(), DateSeparator(env_.locale))));
   Edit("MaskEdit6")->setText(now.time().toString("HH:mm"));
   RestartSweep();
 }
@@ -416,6 +430,8 @@ BOOL SelectRecorder(HWND parent, HVKBTDEVICE* device) {
   params.ulChannel = 1;
   return vkbtSelectDevice(&params, device) == 1 ? TRUE : FALSE;
 }
+
+char16_t DateSeparator(const QLocale& locale) { return DateSeparatorOfFormat(U(locale.dateFormat(QLocale::ShortFormat))); }
 
 bool TForm1::FormCreate() {
   about_ = new TAboutBox;
@@ -806,7 +822,10 @@ void TForm1::PanelEnter() {
     if (Edit(name)->text().isEmpty() && !stored.empty()) Edit(name)->setText(Q(stored));
   }
   if (auto* calendar = findChild<QCalendarWidget*>("MonthCalendar1")) calendar->setSelectedDate(env_.now().date());
-  RestartSweep();
+  // Of the display only the trace mapping is to be re-applied, and every step already maps
+  // samples to pixels with the current speed factor (display::SampleToPixelX). The sweep
+  // is not restarted: typing the particulars must not wipe the traces that the
+  // electrodes are being checked on.
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {

@@ -5,6 +5,7 @@
 #include <QColor>
 #include <QDateTime>
 #include <QImage>
+#include <QLocale>
 #include <QWidget>
 
 #include <array>
@@ -43,6 +44,9 @@ void StopRecorderStream(Recorder& recorder);
 // with one reference on the chosen record for the caller, FALSE when none was chosen.
 BOOL SelectRecorder(HWND parent, HVKBTDEVICE* device);
 
+// The date separator of a locale's short date format ('.' for Russian, '/' for C).
+char16_t DateSeparator(const QLocale& locale);
+
 // What the program takes from outside, so tests can run a session in seconds.
 struct Environment {
   // Runs the recorder selection (SelectRecorder in the program); FALSE when no recorder
@@ -58,6 +62,8 @@ struct Environment {
   int supplyCheckMs = 10000, splashMs = 2000, zeroFixMs = 1000;
   // The current date and time.
   std::function<QDateTime()> now = [] { return QDateTime::currentDateTime(); };
+  // The desktop's locale (LC_ALL, LC_TIME, LANG): the date fields use its separator.
+  QLocale locale = QLocale::system();
   // Ends the program (closing the picture window calls it).
   std::function<void()> endProgram;
 };
