@@ -8,6 +8,7 @@ namespace {
 
 constexpr int kDrainReads = 10000;  // reads of a stream that does not stop
 constexpr int kStartDiscard = 61;  // first bytes of a started stream, thrown away
+constexpr int kGreetingEmptyReads = 120;  // a recorder that says nothing for so long is not there
 
 }  // namespace
 
@@ -16,13 +17,28 @@ Recorder::Recorder(HVKBTLINK linkHandle, RecorderIo recorderIo) : link_(linkHand
 void Recorder::Send(const RecorderCommand& command) {
   const BYTE* bytes = reinterpret_cast<const BYTE*>(&command);
   DWORD written = 0;
-  for (size_t i = 0; i < sizeof(command); ++i) io_.write(link_, bytes + i, 1, &written);
+  for (size_t i = 0; i < sizeof(command); ++i)
+    if (!io_.write(link_, bytes + i, 1, &written)) linkFailed_ = true;
 }
 
 int Recorder::ReadInto(BYTE* buffer, DWORD length) {
   DWORD count = 0;
-  io_.read(link_, buffer, length, &count);
+  if (!io_.read(link_, buffer, length, &count) && count == 0) linkFailed_ = true;
   return static_cast<int>(count);
+}
+
+bool Recorder::ReadGreeting() {
+  int have = 0, empty = 0;
+  while (have < static_cast<int>(sizeof(reply_))) {
+    DWORD n = 0;
+    const BOOL ok = io_.read(link_, reply_ + have, 1, &n);
+    if (n == 1) {
+      ++have;
+    } else if (!ok || ++empty == kGreetingEmptyReads) {
+      return false;
+    }
+  }
+  return true;
 }
 
 bool Recorder::StopStream() {
@@ -54,6 +70,12 @@ void Recorder::SetGainCodes(BYTE g1, BYTE g2, BYTE g3) {
   gainCodes_.param1 = g3;
   gainCodes_.param2 = g2;
   gainCodes_.param3 = g1;
+  gainCodesSent_ = true;
+  ResendGainCodes();
+}
+
+void Recorder::ResendGainCodes() {
+  if (!gainCodesSent_) return;
   io_.sleep(kGainCodesLeadWaitMs);
   io_.sleep(kGainCodesLeadWaitMs);
   Send(gainCodes_);

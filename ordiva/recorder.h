@@ -29,7 +29,13 @@ class Recorder {
 
   // The link the commands go over; the program opens and closes it and puts it here.
   HVKBTLINK link() const { return link_; }
-  void SetLink(HVKBTLINK link) { link_ = link; }
+  void SetLink(HVKBTLINK link) {
+    link_ = link;
+    linkFailed_ = false;
+  }
+  // Whether a link call of the unit failed since the link was put here (the recorder
+  // went away: what was sent may not have arrived).
+  bool LinkFailed() const { return linkFailed_; }
   // The configuration block: filled by the reads, sent by WriteConfig, edited by callers.
   RecorderConfig& config() { return config_; }
   const RecorderConfig& config() const { return config_; }
@@ -41,6 +47,10 @@ class Recorder {
   void SetResetDecoder(std::function<void()> reset) { resetDecoder_ = std::move(reset); }
   RecorderIo& io() { return io_; }
 
+  // The 8-byte greeting a recorder sends when a link is made, into the reply buffer:
+  // single-byte reads until 8 bytes came. False after 120 reads that delivered nothing,
+  // or at once when a read fails (the link is gone).
+  bool ReadGreeting();
   // 0C; 100 ms; single-byte reads until one delivers nothing, at most 10000. False when
   // all 10000 delivered (the stream did not stop): the program then shows
   // "Останов FP не сработал".
@@ -51,6 +61,9 @@ class Recorder {
   bool ReleaseRecorder();
   // 100 ms twice; 13 with channel 3 in byte 5, channel 2 in 6, channel 1 in 7; 1000 ms.
   void SetGainCodes(BYTE g1, BYTE g2, BYTE g3);
+  // The gain codes last sent by SetGainCodes sent again with the same waits (a recorder
+  // taken up again after a lost link); nothing when none were sent.
+  void ResendGainCodes();
   // 01; 1000 ms; one 64-byte read into the block; the count it delivered.
   int ReadConfig();
   // 04; 100 ms; as ReadConfig.
@@ -73,6 +86,8 @@ class Recorder {
   std::function<void()> resetDecoder_;
   RecorderIo io_;
   RecorderCommand gainCodes_ = MakeCommand(kCmdGainCodes);
+  bool gainCodesSent_ = false;
+  bool linkFailed_ = false;
   RecorderCommand zeroOffsets_ = MakeCommand(kCmdZeroOffsets);
 };
 

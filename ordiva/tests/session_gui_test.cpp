@@ -4,7 +4,8 @@
 // back with mtools; and the ways a session ends early or stays open (cancel in the
 // selection dialog, no greeting, a read-only card, no card, "Нет" to the question,
 // Cancel to the particulars' message); the desktop's date separator; the traces kept
-// when the focus enters the patient panel; the identity edits' service unlock.
+// when the focus enters the patient panel; the identity edits' service unlock; a recorder
+// that goes away (killed, stalled) noticed, said and taken up again.
 #include <gtest/gtest.h>
 
 #include <QAccessible>
@@ -20,6 +21,8 @@
 #include <QSpinBox>
 #include <QTest>
 #include <QTreeWidget>
+
+#include <signal.h>
 
 #include <chrono>
 #include <cstring>
@@ -111,6 +114,27 @@ constexpr bool kRealTime = false;
 constexpr int kSlowdown = 1;
 constexpr bool kRealTime = true;
 #endif
+
+// The longest the user-interface thread went without running its event loop while this
+// lives: a timer on it notes the gaps between its ticks.
+class PauseMeter {
+ public:
+  PauseMeter() {
+    last_ = std::chrono::steady_clock::now();
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      const auto now = std::chrono::steady_clock::now();
+      longest_ = std::max<long long>(longest_, std::chrono::duration_cast<std::chrono::milliseconds>(now - last_).count());
+      last_ = now;
+    });
+    timer_.start(10);
+  }
+  long long LongestMs() const { return longest_; }
+
+ private:
+  QTimer timer_;
+  std::chrono::steady_clock::time_point last_;
+  long long longest_ = 0;
+};
 
 // Runs the event loop as the program does until done() holds (a QTest wait would sleep
 // between its rounds and starve the acquisition).
@@ -378,6 +402,143 @@ TEST_F(SessionGui, AWholeSession) {
     at = found;
   }
   EXPECT_NE(find("SetZeroOffsets", 0), names.size()) << "the channel zero fix";
+}
+
+// The recorder is switched off in the middle of the preparation (its process killed): the
+// loss is noticed at once, the traces stay as drawn, the panel and a message say what to
+// do. Switched on again (a new process at the same address), "Пуск" takes the link up
+// again with the session's gains and keeps everything typed; the session then finishes
+// as usual. The user-interface thread never stops answering for long meanwhile.
+TEST_F(SessionGui, ARecorderSwitchedOffIsNoticedAndTakenUpAgain) {
+  StartSim();
+  const std::string card = Card("card.img", 5);
+  setenv("NX_DRIVES", ("E=" + card).c_str(), 1);
+  Program program(env_);
+  ASSERT_TRUE(program.Start());
+  ordiva::TForm1* f = program.Form1();
+  WaitForQuietStartup(f);
+  f->findChild<QSpinBox*>("SpinEdit3")->setValue(910);
+  QTest::mouseClick(f->Button("Button8"), Qt::LeftButton);  // gains: code 5 on channel 1
+  FillParticulars(f);
+  ASSERT_TRUE(WaitFor([&] { return f->Worker()->Steps() > 300; }));
+
+  PauseMeter meter;
+  ::kill(sim_->Pid(), SIGKILL);
+  sim_->Wait();
+  const auto killed = std::chrono::steady_clock::now();
+  ASSERT_TRUE(WaitFor([&] { return f->LinkLost(); }, 5000)) << "the loss was never noticed";
+  EXPECT_LT(std::chrono::steady_clock::now() - killed, std::chrono::milliseconds(1000 * kSlowdown)) << "at once";
+  const QImage drawn = f->BackBuffer().copy();
+  const auto steps = f->Worker()->Steps();
+  ASSERT_TRUE(WaitFor([&] { return boxes_.Any(u"Связь с регистратором потеряна"); }, 2000));
+  WaitFor([] { return false; }, 500);
+  EXPECT_EQ(f->Worker()->Steps(), steps) << "acquisition stopped";
+  EXPECT_EQ(f->BackBuffer(), drawn) << "the traces stay as they were drawn";
+  EXPECT_EQ(f->findChild<QLabel*>("LinkQuality")->text(), "Связь с регистратором потеряна");
+  EXPECT_EQ(boxes_.shown.back().text,
+            u"Связь с регистратором потеряна\r\nПроверьте, что регистратор включён и находится рядом с "
+            u"компьютером, затем нажмите «Пуск»");
+  EXPECT_TRUE(f->Button("Button4")->isEnabled());
+  EXPECT_FALSE(f->Button("Button3")->isEnabled());
+  EXPECT_FALSE(f->Button("Button8")->isEnabled());
+
+  // Still off: "Пуск" tries, says so again, and leaves "Пуск" to try once more.
+  std::filesystem::remove(world_.Dir() + "/" + kAddressText);
+  const size_t said = Asked(boxes_.shown.back().text);
+  QTest::mouseClick(f->Button("Button4"), Qt::LeftButton);
+  ASSERT_TRUE(WaitFor([&] { return !f->Reconnecting(); }, 10000));
+  EXPECT_TRUE(f->LinkLost());
+  EXPECT_EQ(Asked(boxes_.shown.back().text), said + 1);
+  EXPECT_TRUE(f->Button("Button4")->isEnabled());
+
+  // Switched on again.
+  StartSim();
+  QTest::mouseClick(f->Button("Button4"), Qt::LeftButton);
+  ASSERT_TRUE(WaitFor([&] { return !f->Reconnecting(); }, 10000));
+  ASSERT_FALSE(f->LinkLost());
+  const auto records = f->acquisition.decoder.records;
+  ASSERT_TRUE(WaitFor([&] { return f->acquisition.decoder.records > records + 300; }));
+  EXPECT_EQ(f->Edit("MaskEditFamilia")->text(), "Петров") << "what was typed stays";
+  EXPECT_EQ(f->findChild<QSpinBox*>("SpinEdit3")->value(), 910);
+  EXPECT_TRUE(f->findChild<QLabel*>("LinkQuality")->text().startsWith("Связь: "));
+  EXPECT_TRUE(f->Button("Button3")->isEnabled());
+  EXPECT_FALSE(f->Button("Button4")->isEnabled());
+  std::vector<std::string> names = Commands();
+  const std::vector<std::string> takenUp = {"connect", "StopStream", "ReadConfig", "SetGainCodes", "StartStream"};
+  ASSERT_GE(names.size(), takenUp.size());
+  EXPECT_EQ(std::vector<std::string>(names.begin(), names.begin() + 5), takenUp) << "the session's gains again";
+  EXPECT_LT(meter.LongestMs(), 1500 * kSlowdown) << "the window stopped answering";
+
+  QTest::mouseClick(f->Button("Button12"), Qt::LeftButton);
+  EXPECT_TRUE(f->RecordSaved);
+  EXPECT_EQ(ended_, 1);
+  names = Commands();
+  EXPECT_NE(std::find(names.begin() + 5, names.end(), "ReleaseRecorder"), names.end());
+  ordiva::PatientBlock block;
+  std::memcpy(block.bytes.data(), nxtest::GetFile(card, "VKFRCG.BIN").data() + 1024, 512);
+  EXPECT_EQ(block.Get(ordiva::patient::kSurname), u"Петров");
+}
+
+// A recorder that stops sending without closing the link (out of range, hung): the
+// silence is noticed within about two seconds, also after "Стоп". "Закончить" meanwhile
+// writes the card but says the recorder is not released and keeps the session open; once
+// the link is taken up again it finishes.
+TEST_F(SessionGui, AStalledRecorderIsNoticedAndTheSessionWaitsForIt) {
+  StartSim();
+  const std::string card = Card("card.img", 6);
+  setenv("NX_DRIVES", ("E=" + card).c_str(), 1);
+  Program program(env_);
+  ASSERT_TRUE(program.Start());
+  ordiva::TForm1* f = program.Form1();
+  WaitForQuietStartup(f);
+  FillParticulars(f);
+
+  PauseMeter meter;
+  ::kill(sim_->Pid(), SIGSTOP);
+  const auto stalled = std::chrono::steady_clock::now();
+  QTest::mouseClick(f->Button("Button3"), Qt::LeftButton);  // "Стоп" on the silent link
+  ASSERT_TRUE(WaitFor([&] { return f->LinkLost(); }, 8000)) << "the silence was never noticed";
+  const auto noticed = std::chrono::steady_clock::now() - stalled;
+  EXPECT_GE(noticed, std::chrono::milliseconds(1900));
+  EXPECT_LT(noticed, std::chrono::milliseconds(3000 * kSlowdown));
+  EXPECT_LT(meter.LongestMs(), 1500 * kSlowdown) << "the window stopped answering";
+
+  QTest::mouseClick(f->Button("Button12"), Qt::LeftButton);
+  EXPECT_FALSE(f->RecordSaved);
+  EXPECT_EQ(ended_, 0);
+  EXPECT_TRUE(boxes_.Any(u"Регистратор не освобождён, запись можно повторить."));
+  ordiva::PatientBlock block;
+  std::memcpy(block.bytes.data(), nxtest::GetFile(card, "VKFRCG.BIN").data() + 1024, 512);
+  EXPECT_EQ(block.Get(ordiva::patient::kSurname), u"Петров") << "the card is written all the same";
+
+  ::kill(sim_->Pid(), SIGCONT);
+  QTest::mouseClick(f->Button("Button4"), Qt::LeftButton);
+  ASSERT_TRUE(WaitFor([&] { return !f->Reconnecting(); }, 10000));
+  ASSERT_FALSE(f->LinkLost());
+  QTest::mouseClick(f->Button("Button12"), Qt::LeftButton);
+  EXPECT_TRUE(f->RecordSaved);
+  EXPECT_EQ(ended_, 1);
+  const std::vector<std::string> names = Commands();
+  const auto again = std::find(names.rbegin(), names.rend(), "connect");
+  ASSERT_NE(again, names.rend());
+  EXPECT_NE(std::find(names.rbegin(), again, "ReleaseRecorder"), again) << "released over the new link";
+}
+
+// "Стоп", then "Пуск" before the sweep has reached its end: the traces run on past it.
+TEST_F(SessionGui, StartRightAfterStopTakesTheStopBack) {
+  StartSim();
+  Program program(env_);
+  ASSERT_TRUE(program.Start());
+  ordiva::TForm1* f = program.Form1();
+  WaitForQuietStartup(f);
+  QTest::mouseClick(f->Button("Button3"), Qt::LeftButton);
+  QTest::mouseClick(f->Button("Button4"), Qt::LeftButton);
+  const auto steps = f->Worker()->Steps();
+  // Past the end of the sweep that "Стоп" would have ended (a sweep is at most a step
+  // a pixel of the window's width).
+  EXPECT_TRUE(WaitFor([&] { return f->Worker()->Steps() > steps + static_cast<unsigned>(f->width()) + 300; }, 30000))
+      << "stopped at " << f->Worker()->Steps() - steps << " steps";
+  EXPECT_FALSE(f->Button("Button4")->isEnabled());
 }
 
 TEST_F(SessionGui, CancelInTheSelectionDialogEndsSilently) {

@@ -1,8 +1,10 @@
 // Screenshot driver: runs the real windows offscreen against a virtual recorder that is
 // already serving in NX_BT_DIR, lets the traces run one sweep, and saves the working
-// window and the set-up dialog as PNG files. Used by scripts/screenshots.
+// window and the set-up dialog as PNG files; given the recorder's process, it then
+// switches the recorder off and saves the window that says the link is lost. Used by
+// scripts/screenshots.
 //
-// Usage: ordiva_shots ADDRESS MAIN.png SETUP.png
+// Usage: ordiva_shots ADDRESS MAIN.png SETUP.png [LOST.png RECORDER-PID]
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -10,6 +12,8 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QTest>
+
+#include <signal.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -22,8 +26,8 @@
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  if (argc != 4) {
-    std::fprintf(stderr, "usage: ordiva_shots ADDRESS MAIN.png SETUP.png\n");
+  if (argc != 4 && argc != 6) {
+    std::fprintf(stderr, "usage: ordiva_shots ADDRESS MAIN.png SETUP.png [LOST.png RECORDER-PID]\n");
     return 2;
   }
   const ULONGLONG address = std::strtoull(argv[1], nullptr, 16);
@@ -65,5 +69,22 @@ int main(int argc, char** argv) {
   QTest::mouseClick(f->findChild<QPushButton*>("Button3"), Qt::LeftButton);  // "Стоп": statistics rows
   QTest::qWait(200);
   if (!program.Form2()->grab().save(argv[3])) return 1;
+  if (argc == 4) return 0;
+
+  // The recorder switched off while the traces run.
+  program.Form2()->hide();
+  QTest::mouseClick(f->findChild<QPushButton*>("Button4"), Qt::LeftButton);  // "Пуск"
+  const auto steps = f->Worker()->Steps();
+  t.restart();
+  while (f->Worker()->Steps() < steps + 400 && t.elapsed() < 30000) spin(20);
+  kill(static_cast<pid_t>(std::atol(argv[5])), SIGKILL);
+  t.restart();
+  while (!f->LinkLost() && t.elapsed() < 10000) spin(20);
+  if (!f->LinkLost()) {
+    std::fprintf(stderr, "ordiva_shots: the lost link was not noticed\n");
+    return 1;
+  }
+  spin(300);
+  if (!f->grab().save(argv[4])) return 1;
   return 0;
 }

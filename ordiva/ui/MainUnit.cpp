@@ -36,6 +36,11 @@ std::u16string U(const QString& s) { return std::u16string(reinterpret_cast<cons
 
 HWND Hwnd(QWidget* w) { return reinterpret_cast<HWND>(w); }
 
+// Said when the link to the recorder is lost, with what to do.
+constexpr char16_t kLinkLostMessage[] =
+    u"Связь с регистратором потеряна\r\n"
+    u"Проверьте, что регистратор включён и находится рядом с компьютером, затем нажмите «Пуск»";
+
 // The input mask of a date field: day and month digits optional, the year's required,
 // the separator a literal whatever character it is.
 QString DateMask(char16_t separator) {
@@ -138,7 +143,8 @@ bool Program::Start() {
 // ---------------------------------------------------------------------------------------
 // TForm1: construction and layout
 
-TForm1::TForm1(Environment& env, TForm3* picture) : recorder(nullptr, env.io), env_(env), form3_(picture) {
+TForm1::TForm1(Environment& env, TForm3* picture)
+    : recorder(nullptr, env.io), env_(env), form3_(picture), linkWatch_(env.clockMs, env.linkLimits) {
   setObjectName("Form1");
   recorder.SetResetDecoder([this] { acquisition.decoder.Reset(); });
   BuildControls();
@@ -149,6 +155,7 @@ TForm1::TForm1(Environment& env, TForm3* picture) : recorder(nullptr, env.io), e
 
 TForm1::~TForm1() {
   disconnect(focusWatch_);  // focus moves while the widgets go
+  if (reconnect_.joinable()) reconnect_.join();  // its result, posted to this window, is dropped
   worker_.reset();  // no worker outlives the window
   if (recorder.link()) vkbtClose(recorder.link());
   if (device) vkbtDeviceInfoClose(device);
@@ -456,7 +463,7 @@ bool TForm1::FormCreate() {
   const QSize screen = QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->size() : QSize(1920, 1080);
   form3_->PlayConnectionAnimation(screen.width(), screen.height(), env_.sleep, env_.animationStepMs);
 
-  ReadGreeting();
+  if (!recorder.ReadGreeting()) GreetingTimeout = true;
   StopRecorderStream(recorder);
   env_.sleep(100);
   if (recorder.ReadConfig() == 32) recorder.RereadConfig();
@@ -489,20 +496,6 @@ bool TForm1::FormCreate() {
   return true;
 }
 
-void TForm1::ReadGreeting() {
-  int have = 0, empty = 0;
-  while (have < 8) {
-    DWORD n = 0;
-    env_.io.read(recorder.link(), recorder.reply() + have, 1, &n);
-    if (n == 1) {
-      ++have;
-    } else if (++empty == 120) {
-      GreetingTimeout = true;
-      return;
-    }
-  }
-}
-
 void TForm1::EndProgram() {
   if (worker_) {
     worker_->Suspend();
@@ -530,14 +523,31 @@ void TForm1::AcquisitionStep() {
     FatalStop();
     return;
   }
+  if (linkLost_ || reconnecting_) {
+    // A resumption (a resize, the set-up dialog) finds no link to read: "Пуск" first.
+    worker_->Suspend();
+    return;
+  }
   const int h = display::BandHeight(TraceHeight(), leads);
   acquisition.decoder.leads = leads;
-  const ByteReader read = [this](BYTE* b) {
+  linkWatch_.StepBegins();
+  int delivered = 0;
+  const ByteReader read = [this, &delivered](BYTE* b) {
+    if (!linkWatch_.MayRead()) return false;  // a missing byte, as an empty read gives
     DWORD n = 0;
-    env_.io.read(recorder.link(), b, 1, &n);
+    const BOOL ok = env_.io.read(recorder.link(), b, 1, &n);
+    linkWatch_.Read(ok, n, GetLastError());
+    delivered += static_cast<int>(n);
     return n == 1;
   };
-  if (acquisition.ReadRecord(read) == StreamDecoder::Result::NoSync) return;
+  const auto result = acquisition.ReadRecord(read);
+  linkWatch_.StepEnds(result != StreamDecoder::Result::NoSync && delivered > 0);
+  if (linkWatch_.Lost()) {
+    // What was read of this record is not drawn: the traces stay as the link left them.
+    OnLinkLost();
+    return;
+  }
+  if (result == StreamDecoder::Result::NoSync) return;
 
   if (display::SweepEnded(sweepX, layout_.traceRight, speed)) {
     if (StopAtSweepEnd) {
@@ -558,6 +568,63 @@ void TForm1::AcquisitionStep() {
   if (form2_) form2_->ShowCurrent(acquisition.a);
   position = ClassifyPosition(d);
   DrawStep(y, d);
+}
+
+void TForm1::OnLinkLost(bool tell) {
+  linkLost_ = true;
+  StopAtSweepEnd = false;
+  worker_->Suspend();
+  EnableRecorderButtons(false);
+  Button("Button4")->setEnabled(true);
+  UpdateLinkQuality();
+  // Said after the step has returned, so that no step waits on the box.
+  if (tell) QTimer::singleShot(0, this, [this] {
+    if (linkLost_ && !reconnecting_) Message(this, kLinkLostMessage, u"Внимание!", MB_OK | MB_ICONWARNING);
+  });
+}
+
+void TForm1::EnableRecorderButtons(bool enabled) {
+  for (const char* name : {"Button3", "Button9", "Button10", "Button8", "Button13", "Button11"})
+    Button(name)->setEnabled(enabled);
+}
+
+void TForm1::TakeUpLinkAgain() {
+  reconnecting_ = true;
+  Button("Button4")->setEnabled(false);
+  Button("Button12")->setEnabled(false);  // "Закончить" needs the recorder to stay put
+  UpdateLinkQuality();
+  if (form2_) form2_->setEnabled(false);  // the recorder belongs to the reconnection now
+  // The dead link goes first: a new one to the same record would otherwise be the old
+  // one shared.
+  if (recorder.link()) vkbtClose(recorder.link());
+  recorder.SetLink(nullptr);
+  if (reconnect_.joinable()) reconnect_.join();
+  reconnect_ = std::thread([this, device = device] {
+    const DWORD error = TakeUpLink(device, recorder);
+    QMetaObject::invokeMethod(this, [this, error] { LinkTakenUp(error); }, Qt::QueuedConnection);
+  });
+}
+
+void TForm1::LinkTakenUp(DWORD error) {
+  reconnect_.join();
+  reconnecting_ = false;
+  Button("Button12")->setEnabled(true);
+  if (form2_) form2_->setEnabled(true);
+  if (error != ERROR_SUCCESS) {
+    Button("Button4")->setEnabled(true);
+    UpdateLinkQuality();
+    Message(this, kLinkLostMessage, u"Внимание!", MB_OK | MB_ICONWARNING);
+    return;
+  }
+  linkLost_ = false;
+  EnableRecorderButtons(true);
+  Button("Button10")->setEnabled(false);
+  Button("Button4")->setEnabled(false);
+  recorder.StartStream();
+  acquisition.ResetVoltage();
+  linkWatch_.Restart();
+  UpdateLinkQuality();
+  worker_->Resume();
 }
 
 void TForm1::ServeZeroFix() {
@@ -639,6 +706,10 @@ void TForm1::DrawStep(const std::array<int, 3>& y, const std::array<int, 3>& d) 
 // Buttons
 
 void TForm1::Button4Click() {  // "Пуск"
+  if (linkLost_) {
+    if (!reconnecting_) TakeUpLinkAgain();
+    return;
+  }
   Button("Button3")->setEnabled(true);
   Button("Button9")->setEnabled(true);
   Button("Button4")->setEnabled(false);
@@ -650,6 +721,10 @@ void TForm1::Button4Click() {  // "Пуск"
     env_.io.read(recorder.link(), &b, 1, &n);
     if (n == 0) break;
   }
+  // "Стоп" pressed before the sweep had ended is taken back, or the traces would stop at
+  // the sweep's end after all, with "Пуск" off.
+  StopAtSweepEnd = false;
+  linkWatch_.Restart();
   worker_->Resume();
   acquisition.decoder.Reset();
   acquisition.ResetStatistics();
@@ -779,6 +854,10 @@ void TForm1::tmr1Timer() {
 }
 
 void TForm1::UpdateLinkQuality() {
+  if (linkLost_) {
+    quality_->setText(reconnecting_ ? "Связь с регистратором потеряна. Подключение…" : "Связь с регистратором потеряна");
+    return;
+  }
   const StreamDecoder& d = acquisition.decoder;
   Second now{d.records - qualityLast_.records, d.resyncs - qualityLast_.resyncs, d.emptyReads - qualityLast_.empty};
   qualityLast_ = {d.records, d.resyncs, d.emptyReads};
@@ -910,9 +989,26 @@ void TForm1::Button1Click() {  // "Закончить"
     return;
   }
   SetErrorMode(previous);
+  // Without the recorder the session is not over: the card is written, the recorder is
+  // neither stopped nor released until the link is taken up again and this pressed again.
+  auto notReleased = [&] {
+    Message(this,
+            u"Карта " + card + u" записана, но связь с регистратором потеряна.\r\n"
+            u"Регистратор не освобождён, запись можно повторить.",
+            u"Внимание!", MB_OK | MB_ICONERROR);
+  };
+  if (linkLost_) {
+    notReleased();
+    return;
+  }
   StopRecorderStream(recorder);
   env_.sleep(1000);
   recorder.ReleaseRecorder();
+  if (recorder.LinkFailed()) {
+    OnLinkLost(false);
+    notReleased();
+    return;
+  }
   RecordSaved = true;
   worker_->Suspend();
   worker_->Terminate();

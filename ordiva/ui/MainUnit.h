@@ -11,10 +11,12 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <thread>
 
 #include "card.h"
 #include "decoder.h"
 #include "display.h"
+#include "linkwatch.h"
 #include "recorder.h"
 #include "session.h"
 
@@ -62,6 +64,10 @@ struct Environment {
   int supplyCheckMs = 10000, splashMs = 2000, zeroFixMs = 1000;
   // The current date and time.
   std::function<QDateTime()> now = [] { return QDateTime::currentDateTime(); };
+  // When the link counts as lost and how long one acquisition step may read, with the
+  // monotonic clock they are measured on.
+  LinkWatch::Limits linkLimits;
+  std::function<ULONGLONG()> clockMs = [] { return GetTickCount64(); };
   // The desktop's locale (LC_ALL, LC_TIME, LANG): the date fields use its separator.
   QLocale locale = QLocale::system();
   // Ends the program (closing the picture window calls it).
@@ -129,6 +135,11 @@ class TForm1 : public QWidget {
   void UpdateLinkQuality();
 
   // Handlers.
+  // The link to the recorder: lost (acquisition stopped, "Пуск" takes it up again), and
+  // being taken up again on a thread of its own.
+  bool LinkLost() const { return linkLost_; }
+  bool Reconnecting() const { return reconnecting_; }
+
   void Button1Click();  // "Закончить"
   void Button2Click();  // "Медленнее"
   void Button3Click();  // "Стоп"
@@ -164,8 +175,15 @@ class TForm1 : public QWidget {
  private:
   void BuildControls();
   void ReadTraceColours();
-  void ReadGreeting();
   void FatalStop();
+  // The link is gone: acquisition stops where it is, the panel and (when tell) a message
+  // say so.
+  void OnLinkLost(bool tell = true);
+  // "Пуск" after a loss: a new link on a thread of its own, then the stream again.
+  void TakeUpLinkAgain();
+  void LinkTakenUp(DWORD error);
+  // The session's buttons that talk to the recorder, on or off together.
+  void EnableRecorderButtons(bool enabled);
   void NewSweep();
   void DrawGrid(int band);
   void DrawStep(const std::array<int, 3>& y, const std::array<int, 3>& d);
@@ -200,6 +218,10 @@ class TForm1 : public QWidget {
     unsigned long long records = 0, resyncs = 0, empty = 0;
   };
   std::array<Second, 10> qualityRing_{};
+  LinkWatch linkWatch_;
+  bool linkLost_ = false;
+  bool reconnecting_ = false;  // reconnect_ runs: only it uses the recorder meanwhile
+  std::thread reconnect_;
   int qualityIndex_ = 0;
   Second qualityLast_{};
 };
