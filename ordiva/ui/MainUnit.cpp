@@ -606,6 +606,7 @@ void TForm1::TakeUpLinkAgain() {
 }
 
 void TForm1::LinkTakenUp(DWORD error) {
+  if (!reconnecting_) return;  // the window closed meanwhile and has waited for it
   reconnect_.join();
   reconnecting_ = false;
   Button("Button12")->setEnabled(true);
@@ -1018,6 +1019,11 @@ void TForm1::Button1Click() {  // "Закончить"
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+  if (reconnecting_) {
+    // The recorder is the reconnection's until it ends; the window closes after it.
+    reconnect_.join();
+    reconnecting_ = false;
+  }
   if (!RecordSaved && recorder.link()) {
     worker_->Suspend();
     Message(this, u"Программа закрывается без сохранения введенных данных ", u"  Внимание!!!",
