@@ -18,6 +18,7 @@
 #include "nxtest/temp.h"
 #include "owner_double.h"
 #include "nxtest/svcproc.h"
+#include "nxtest/wait.h"
 
 namespace {
 
@@ -217,7 +218,7 @@ TEST_F(CardTest, CardCutShortDuringACheckFails) {
   Pin(kFat16);
   RecordingOwner owner(u'E', fci::OPT_CHECK);
   ASSERT_EQ(owner.Start(), S_OK);
-  while (owner.PositionCount() < 20) std::this_thread::sleep_for(2ms);
+  ASSERT_TRUE(nxtest::WaitUntil([&] { return owner.PositionCount() >= 20; }, 30s, "20 chunks of the check"));
   ASSERT_EQ(truncate(path_.c_str(), 4 << 20), 0);
   ASSERT_TRUE(owner.WaitGone(30s)) << "the run hung";
   EXPECT_TRUE(owner.ended);
@@ -234,7 +235,7 @@ TEST_F(CardTest, CardGoneDuringAStrictRunFailsWithoutHanging) {
   Pin(kFat16);
   RecordingOwner owner(u'E', fci::OPT_CHECK | fci::OPT_STRICT);
   ASSERT_EQ(owner.Start(), S_OK);
-  while (owner.PositionCount() < 20) std::this_thread::sleep_for(2ms);
+  ASSERT_TRUE(nxtest::WaitUntil([&] { return owner.PositionCount() >= 20; }, 30s, "20 chunks of the check"));
   kill(service_->Pid(), SIGKILL);
   ASSERT_TRUE(owner.WaitGone(30s)) << "the run hung";
   EXPECT_TRUE(owner.ended);
@@ -301,7 +302,7 @@ TEST_F(CardTest, CancelOfAStrictRunIsPromptAndLeavesNoThreadOrDescriptor) {
   const int fds = CountEntries("/proc/self/fd");
   RecordingOwner owner(u'E', fci::OPT_CHECK | fci::OPT_STRICT);
   ASSERT_EQ(owner.Start(), S_OK);
-  while (owner.PositionCount() < 30) std::this_thread::sleep_for(2ms);
+  ASSERT_TRUE(nxtest::WaitUntil([&] { return owner.PositionCount() >= 30; }, 30s, "30 chunks of the check"));
   auto t0 = std::chrono::steady_clock::now();
   owner.Cancel();
   auto took = std::chrono::steady_clock::now() - t0;
