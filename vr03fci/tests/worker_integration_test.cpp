@@ -19,7 +19,6 @@
 #include "nxtest/temp.h"
 #include "owner_double.h"
 #include "nxtest/svcproc.h"
-#include "nxtest/wait.h"
 
 namespace {
 
@@ -233,7 +232,7 @@ TEST_F(CardTest, CardCutShortDuringACheckFails) {
   Pin(kFat16);
   RecordingOwner owner(u'E', fci::OPT_CHECK);
   ASSERT_EQ(owner.Start(), S_OK);
-  ASSERT_TRUE(nxtest::WaitUntil([&] { return owner.PositionCount() >= 20; }, 30s, "20 chunks of the check"));
+  ASSERT_TRUE(owner.WaitPositions(20, 30s));
   ASSERT_EQ(truncate(path_.c_str(), 4 << 20), 0);
   ASSERT_TRUE(owner.WaitGone(30s)) << "the run hung";
   EXPECT_TRUE(owner.ended);
@@ -250,7 +249,7 @@ TEST_F(CardTest, CardGoneDuringAStrictRunFailsWithoutHanging) {
   Pin(kFat16);
   RecordingOwner owner(u'E', fci::OPT_CHECK | fci::OPT_STRICT);
   ASSERT_EQ(owner.Start(), S_OK);
-  ASSERT_TRUE(nxtest::WaitUntil([&] { return owner.PositionCount() >= 20; }, 30s, "20 chunks of the check"));
+  ASSERT_TRUE(owner.WaitPositions(20, 30s));
   kill(service_->Pid(), SIGKILL);
   ASSERT_TRUE(owner.WaitGone(30s)) << "the run hung";
   EXPECT_TRUE(owner.ended);
@@ -358,9 +357,8 @@ TEST_F(CardTest, TimeTextsChangeAtMostOnceASecond) {
   ASSERT_EQ(owner.Start(), S_OK);
   // The construction clears both texts; then three displays of both.
   const size_t wanted = 2 + 3 * 2;
-  const auto until = std::chrono::steady_clock::now() + 60s;
-  while (owner.TimeTextCount() < wanted && !owner.WaitGone(10ms) && std::chrono::steady_clock::now() < until) {
-  }
+  // Checked below, after the cancel.
+  nxtest::WaitUntil([&] { return owner.TimeTextCount() >= wanted || owner.Gone(); }, 60s, "three displays", 10ms);
   owner.Cancel();
   ASSERT_GE(owner.timeTexts.size(), wanted) << "the run showed its times fewer than three times";
   for (int id : {fci::IDC_ELAPSED, fci::IDC_REMAINING}) {
@@ -385,7 +383,7 @@ TEST_F(CardTest, CancelOfAStrictRunIsPromptAndLeavesNoThreadOrDescriptor) {
   const int fds = CountEntries("/proc/self/fd");
   RecordingOwner owner(u'E', fci::OPT_CHECK | fci::OPT_STRICT);
   ASSERT_EQ(owner.Start(), S_OK);
-  ASSERT_TRUE(nxtest::WaitUntil([&] { return owner.PositionCount() >= 30; }, 30s, "30 chunks of the check"));
+  ASSERT_TRUE(owner.WaitPositions(30, 30s));
   auto t0 = std::chrono::steady_clock::now();
   owner.Cancel();
   auto took = std::chrono::steady_clock::now() - t0;
