@@ -1,7 +1,7 @@
 // pfsvc_lying: a test build of the paged-file service whose medium lies, so that tests can
 // give a program a card that returns other bytes than were written, or fails a read.
+
 // Linked with --wrap=ReadFile: every read of a target passes through __wrap_ReadFile.
-//
 // NX_LYING_READS=OFFSET,LENGTH,WHAT (numbers in decimal or 0x hex) names the bytes
 // [OFFSET, OFFSET+LENGTH) of the target:
 //   WHAT = two hex digits: those bytes always read as that value, whatever was written
