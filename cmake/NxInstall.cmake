@@ -109,4 +109,5 @@ if(NX_BUILD_TESTS)
            COMMAND ${PROJECT_SOURCE_DIR}/cmake/tests/install_test ${PROJECT_BINARY_DIR} ${PROJECT_SOURCE_DIR}
                    "${outside_flags}")
   set_tests_properties(install_test PROPERTIES LABELS integration)
+  nx_test_limit(install_test)
 endif()

@@ -4,9 +4,12 @@
 #include <stdlib.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <string>
 
 #include "nxrtl/nxrtl.h"
+#include "nxtest/wait.h"
 
 namespace {
 
@@ -31,7 +34,13 @@ std::string ContendedEntry(DWORD holdMs) {
   InitializeCriticalSection(&cs);
   Holder h{&cs, CreateEventW(nullptr, TRUE, FALSE, nullptr)};
   HANDLE t = CreateThread(nullptr, 0, HoldUntilReleased, &h, 0, nullptr);
-  while (!h.holding) Sleep(1);
+  if (auto held = nxtest::WaitUntil([&] { return h.holding.load(); }, std::chrono::seconds(10),
+                                    "the other thread to take the lock");
+      !held) {
+    // The holder still refers to the lock and the event on this stack: end here.
+    ADD_FAILURE() << held.message();
+    std::abort();
+  }
   struct Releaser {
     HANDLE ev;
     DWORD ms;

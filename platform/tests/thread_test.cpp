@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "nxpal/windows.h"
+#include "nxtest/wait.h"
 
 namespace {
 
@@ -209,7 +210,8 @@ TEST(CriticalSectionTest, RecursiveOwnershipTryEnterAndAbortableWait) {
   args.cs = &cs;
   HANDLE h = CreateThread(nullptr, 0, TryThenWaitAbortably, &args, 0, nullptr);
   ASSERT_NE(h, nullptr);
-  while (args.step == 0) Sleep(1);
+  ASSERT_TRUE(nxtest::WaitUntil([&] { return args.step != 0; }, std::chrono::seconds(10),
+                                 "the other thread to try the lock"));
   EXPECT_FALSE(args.tryResult);
   Sleep(20);
   EXPECT_TRUE(TerminateThread(h, 0));  // the waiter gives up; we still own the lock
@@ -249,7 +251,8 @@ TEST(CriticalSectionTest, TimedEnterTimesOutAndWakesOnRelease) {
   HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   std::pair<CRITICAL_SECTION*, HANDLE> args{&cs, release};
   HANDLE h = CreateThread(nullptr, 0, HoldLockUntilEvent, &args, 0, nullptr);
-  while (NxCriticalSectionOwner(&cs) == 0) Sleep(1);
+  ASSERT_TRUE(nxtest::WaitUntil([&] { return NxCriticalSectionOwner(&cs) != 0; }, std::chrono::seconds(10),
+                                 "the other thread to take the lock"));
   EXPECT_FALSE(NxEnterCriticalSectionTimeout(&cs, 20));
   EXPECT_EQ(GetLastError(), WAIT_TIMEOUT);
   SetEvent(release);

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "nxtest/btpeer.h"
+#include "nxtest/wait.h"
 #include "vkbth.h"
 #include "vkbth/devtools.h"
 
@@ -491,7 +492,8 @@ TEST_F(LinkTest, AReadOnAWorkerEndsWhenTheWorkerIsEnded) {
   r.link = link;
   HANDLE thread = CreateThread(nullptr, 0, ReadForEver, &r, 0, nullptr);
   ASSERT_NE(thread, nullptr);
-  while (!r.entered) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_TRUE(nxtest::WaitUntil([&] { return r.entered.load(); }, std::chrono::seconds(10),
+                                 "the worker to start its read"));
   std::this_thread::sleep_for(std::chrono::milliseconds(60));
   auto start = Clock::now();
   ASSERT_TRUE(TerminateThread(thread, 1));

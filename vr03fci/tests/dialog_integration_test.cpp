@@ -13,6 +13,7 @@
 #include "nxtest/fatimage.h"
 #include "nxtest/temp.h"
 #include "nxtest/svcproc.h"
+#include "nxtest/wait.h"
 #include "view_double.h"
 
 namespace {
@@ -47,15 +48,16 @@ class DialogTest : public ::testing::Test {
     unsetenv("NX_DRIVES");
     unsetenv("NX_PIPE_DIR");
   }
-  bool WaitIdle(fci::InitDialog& d, ViewDouble& v, std::chrono::seconds limit) {
-    auto until = std::chrono::steady_clock::now() + limit;
-    while (d.Running()) {
-      if (std::chrono::steady_clock::now() > until) return false;
-      v.Pump();
-      std::this_thread::sleep_for(5ms);
-    }
+  // Until the run has ended, with the window's posts delivered meanwhile.
+  ::testing::AssertionResult WaitIdle(fci::InitDialog& d, ViewDouble& v, std::chrono::seconds limit) {
+    auto ended = nxtest::WaitUntil(
+        [&] {
+          v.Pump();
+          return !d.Running();
+        },
+        limit, "the run to end", 5ms);
     v.Pump();
-    return true;
+    return ended;
   }
 
   nxtest::TempRegistry registry_;

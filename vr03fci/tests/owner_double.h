@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ids.h"
+#include "nxtest/wait.h"
 #include "owner.h"
 #include "worker.h"
 
@@ -74,17 +75,24 @@ class RecordingOwner : public fci::IInitOwner {
     LeaveCriticalSection(&lock_);
     return hr;
   }
-  // Waits until the worker has destroyed itself; false after the time limit.
-  bool WaitGone(std::chrono::milliseconds limit) {
-    auto until = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < until) {
-      EnterCriticalSection(&lock_);
-      bool gone = worker == nullptr;
-      LeaveCriticalSection(&lock_);
-      if (gone) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return false;
+  // Waits until the worker has destroyed itself; a failure after the time limit.
+  ::testing::AssertionResult WaitGone(std::chrono::milliseconds limit) {
+    return nxtest::WaitUntil([&] { return Gone(); }, limit, "the run's end", std::chrono::milliseconds(5));
+  }
+  // Waits until n chunks of a check have passed: fails at once when the run ends
+  // before, and after the time limit.
+  ::testing::AssertionResult WaitPositions(size_t n, std::chrono::milliseconds limit) {
+    auto waited = nxtest::WaitUntil([&] { return PositionCount() >= n || Gone(); }, limit,
+                                    std::to_string(n) + " chunks of the check");
+    if (waited && PositionCount() < n)
+      return ::testing::AssertionFailure() << "the run ended after " << PositionCount() << " chunks, before " << n;
+    return waited;
+  }
+  bool Gone() {
+    EnterCriticalSection(&lock_);
+    const bool gone = worker == nullptr;
+    LeaveCriticalSection(&lock_);
+    return gone;
   }
   // Destroys a running worker under the lock, as a cancel does.
   void Cancel() {

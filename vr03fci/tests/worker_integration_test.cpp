@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <algorithm>
 #include <memory>
 #include <regex>
 #include <string>
@@ -65,12 +66,26 @@ struct Image {
 class CardTest : public ::testing::Test {
  protected:
   void Pin(const Image& image) {
+    MakeImage(image);
+    service_ = std::make_unique<svctest::ServiceProcess>(pipes_.Path());
+  }
+  // A card served by the paged-file service whose medium lies: `reads` is
+  // pfsvc_lying's NX_LYING_READS (which bytes of the volume read back wrong, or fail).
+  void PinLying(const Image& image, const std::string& reads) {
+    MakeImage(image);
+    setenv("NX_LYING_READS", reads.c_str(), 1);
+    service_.reset();
+    service_ = std::make_unique<svctest::ServiceProcess>(
+        pipes_.Path(), std::string(getenv("NX_TEST_BIN_DIR")) + "/pfsvc_lying");
+    unsetenv("NX_LYING_READS");
+  }
+  void MakeImage(const Image& image) {
     path_ = dir_.Path() + "/card.img";
+    unlink(path_.c_str());
     ASSERT_EQ(nxtest::Run("mkfs.fat -C " + image.mkfs + " " + nxtest::Quote(path_) + " " +
                           std::to_string(image.sizeKiB) + " >/dev/null 2>&1"),
               0);
     setenv("NX_DRIVES", ("E=" + path_).c_str(), 1);
-    service_ = std::make_unique<svctest::ServiceProcess>(pipes_.Path());
   }
   void TearDown() override {
     service_.reset();
@@ -217,7 +232,7 @@ TEST_F(CardTest, CardCutShortDuringACheckFails) {
   Pin(kFat16);
   RecordingOwner owner(u'E', fci::OPT_CHECK);
   ASSERT_EQ(owner.Start(), S_OK);
-  while (owner.PositionCount() < 20) std::this_thread::sleep_for(2ms);
+  ASSERT_TRUE(owner.WaitPositions(20, 30s));
   ASSERT_EQ(truncate(path_.c_str(), 4 << 20), 0);
   ASSERT_TRUE(owner.WaitGone(30s)) << "the run hung";
   EXPECT_TRUE(owner.ended);
@@ -234,13 +249,81 @@ TEST_F(CardTest, CardGoneDuringAStrictRunFailsWithoutHanging) {
   Pin(kFat16);
   RecordingOwner owner(u'E', fci::OPT_CHECK | fci::OPT_STRICT);
   ASSERT_EQ(owner.Start(), S_OK);
-  while (owner.PositionCount() < 20) std::this_thread::sleep_for(2ms);
+  ASSERT_TRUE(owner.WaitPositions(20, 30s));
   kill(service_->Pid(), SIGKILL);
   ASSERT_TRUE(owner.WaitGone(30s)) << "the run hung";
   EXPECT_TRUE(owner.ended);
   EXPECT_NE(owner.endError, 0u);
   EXPECT_EQ(owner.statusIds.back(), fci::IDS_FAILED);
   EXPECT_EQ(owner.beeps, std::vector<DWORD>{1000});
+}
+
+// A card that returns other bytes than were written, or fails a read, is refused: the
+// run stops at the chunk where the card lied, reports ERROR_INVALID_DATA (a failed read
+// its own error), and writes no file. The image shows which pass stopped: the chunk
+// holds what that pass wrote, the chunks before it 0xFF, those after it their old bytes.
+TEST_F(CardTest, ACardThatLiesIsRefusedAtTheChunkWhereItLied) {
+  const Image image{"fat12-4MiB", "-F 12", 4096};
+  MakeImage(image);
+  const fci::CardLayout l = Layout();
+  const ULONGLONG first = l.dataOffset, end = l.dataOffset + l.capacity;
+  const ULONGLONG last = (l.capacity - 1) / fci::kChunkSize;  // the last chunk's index
+  ASSERT_GE(last, 4u);
+  struct Case {
+    const char* what;
+    WORD options;
+    ULONGLONG at;  // the volume byte that lies
+    const char* reads;  // what it reads as: a stuck value, or a failed read
+    DWORD error;
+    char chunkHolds;  // what the failed chunk holds afterwards; 'x': its old bytes
+  };
+  const ULONGLONG middle = first + 2 * fci::kChunkSize + 12345;
+  const Case cases[] = {
+      {"0x00 pass, first byte", fci::OPT_CHECK | fci::OPT_STRICT, first, "ff", ERROR_INVALID_DATA, '\x00'},
+      {"0xFF pass, middle chunk", fci::OPT_CHECK | fci::OPT_STRICT, middle, "00", ERROR_INVALID_DATA, '\xFF'},
+      {"0x00 pass, last byte", fci::OPT_CHECK | fci::OPT_STRICT, end - 1, "ff", ERROR_INVALID_DATA, '\x00'},
+      {"0xFF pass, last byte", fci::OPT_CHECK | fci::OPT_STRICT, end - 1, "00", ERROR_INVALID_DATA, '\xFF'},
+      {"plain check, read fails", fci::OPT_CHECK, middle, "fail", ERROR_GEN_FAILURE, 'x'},
+      {"strict check, read fails", fci::OPT_CHECK | fci::OPT_STRICT, middle, "fail", ERROR_GEN_FAILURE, '\x00'},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    PinLying(image, std::to_string(c.at) + ",1," + c.reads);
+    std::string before = nxtest::ReadBytes(path_);
+    before.replace(first, l.capacity, nxtest::Pattern(l.capacity, 9));
+    nxtest::WriteBytes(path_, before);
+
+    RecordingOwner owner(u'E', c.options);
+    RunToEnd(owner);
+    ASSERT_TRUE(owner.ended);
+    EXPECT_EQ(owner.endError, c.error);
+    ASSERT_FALSE(owner.statusIds.empty());
+    EXPECT_EQ(owner.statusIds.back(), fci::IDS_FAILED);
+    EXPECT_EQ(owner.statusText, u"Карта недоступна для использования.");
+    EXPECT_EQ(owner.beeps, std::vector<DWORD>{1000});
+    EXPECT_EQ(owner.startReleased, 1);
+    const ULONGLONG k = (c.at - first) / fci::kChunkSize;
+    EXPECT_EQ(owner.positions.size(), k) << "the chunks that passed before the one that lied";
+
+    const std::string after = nxtest::ReadBytes(path_);
+    ASSERT_EQ(after.size(), before.size());
+    EXPECT_EQ(after.compare(0, first, before, 0, first), 0) << "boot record, FATs or root directory changed";
+    EXPECT_EQ(FsckComplaints(path_), "");
+    const std::string listing = nxtest::Capture("mdir -i " + nxtest::Quote(path_) + " :: 2>&1");
+    EXPECT_EQ(listing.find("VKFRCG"), std::string::npos) << listing;
+    const ULONGLONG from = first + k * fci::kChunkSize, to = std::min<ULONGLONG>(from + fci::kChunkSize, end);
+    if (c.options & fci::OPT_STRICT) {
+      EXPECT_EQ(after.substr(first, from - first).find_first_not_of('\xFF'), std::string::npos)
+          << "the chunks before the one that lied end as 0xFF";
+    }
+    if (c.chunkHolds == 'x') {
+      EXPECT_EQ(after.compare(first, to - first, before, first, to - first), 0) << "a plain check writes nothing";
+    } else {
+      EXPECT_EQ(after.substr(from, to - from).find_first_not_of(c.chunkHolds), std::string::npos)
+          << "the chunk holds what the failed pass wrote";
+    }
+    EXPECT_EQ(after.compare(to, end - to, before, to, end - to), 0) << "the chunks after the one that lied untouched";
+  }
 }
 
 // A card is a removable drive, not a floppy drive, with a readable FAT medium in it; the
@@ -274,9 +357,8 @@ TEST_F(CardTest, TimeTextsChangeAtMostOnceASecond) {
   ASSERT_EQ(owner.Start(), S_OK);
   // The construction clears both texts; then three displays of both.
   const size_t wanted = 2 + 3 * 2;
-  const auto until = std::chrono::steady_clock::now() + 60s;
-  while (owner.TimeTextCount() < wanted && !owner.WaitGone(10ms) && std::chrono::steady_clock::now() < until) {
-  }
+  // Checked below, after the cancel.
+  nxtest::WaitUntil([&] { return owner.TimeTextCount() >= wanted || owner.Gone(); }, 60s, "three displays", 10ms);
   owner.Cancel();
   ASSERT_GE(owner.timeTexts.size(), wanted) << "the run showed its times fewer than three times";
   for (int id : {fci::IDC_ELAPSED, fci::IDC_REMAINING}) {
@@ -301,7 +383,7 @@ TEST_F(CardTest, CancelOfAStrictRunIsPromptAndLeavesNoThreadOrDescriptor) {
   const int fds = CountEntries("/proc/self/fd");
   RecordingOwner owner(u'E', fci::OPT_CHECK | fci::OPT_STRICT);
   ASSERT_EQ(owner.Start(), S_OK);
-  while (owner.PositionCount() < 30) std::this_thread::sleep_for(2ms);
+  ASSERT_TRUE(owner.WaitPositions(30, 30s));
   auto t0 = std::chrono::steady_clock::now();
   owner.Cancel();
   auto took = std::chrono::steady_clock::now() - t0;

@@ -76,10 +76,12 @@ class Host {
     vkbtSetTimeout(link_, 100);
     return b;
   }
-  // Reads until the link is quiet for 300 ms; the number of bytes drained.
+  // Reads until the link is quiet for 300 ms, for at most 10 s (a stream that never
+  // stops is then left to the caller's check); the number of bytes drained.
   size_t Drain() {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     size_t total = 0;
-    for (size_t n; (n = Read(4096, 300).size()) > 0;) total += n;
+    for (size_t n; std::chrono::steady_clock::now() < until && (n = Read(4096, 300).size()) > 0;) total += n;
     return total;
   }
   // One byte per vkbtRead, as the acquisition reads the stream; false when none came.

@@ -10,6 +10,9 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <stdexcept>
 #include <string>
@@ -66,21 +69,35 @@ class PeerDevice {
   std::vector<int> accepted_;
 };
 
-inline bool SendAll(int fd, const std::vector<unsigned char>& bytes) {
+// Milliseconds left until `until`, at least 0, for poll.
+inline int MsLeft(std::chrono::steady_clock::time_point until) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+// All of bytes within timeoutMs; false when the peer is gone or stops taking them.
+inline bool SendAll(int fd, const std::vector<unsigned char>& bytes, int timeoutMs = 5000) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   size_t done = 0;
   while (done < bytes.size()) {
-    ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
+    ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+      continue;
+    }
+    pollfd p{fd, POLLOUT, 0};
+    if (n == 0 || (errno != EAGAIN && errno != EINTR) || poll(&p, 1, MsLeft(until)) != 1) return false;
   }
   return true;
 }
 
-// Everything readable right now, without waiting.
+// Everything readable right now, without waiting; a peer that never stops sending ends
+// the take after 2 s.
 inline std::vector<unsigned char> TakeAvailable(int fd) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
   std::vector<unsigned char> out;
   unsigned char buf[4096];
-  for (;;) {
+  while (std::chrono::steady_clock::now() < until) {
     ssize_t n = recv(fd, buf, sizeof(buf), MSG_DONTWAIT);
     if (n <= 0) break;
     out.insert(out.end(), buf, buf + n);
@@ -88,12 +105,13 @@ inline std::vector<unsigned char> TakeAvailable(int fd) {
   return out;
 }
 
-// Exactly count bytes, waiting up to timeoutMs for each; fewer when time runs out.
+// Exactly count bytes within timeoutMs; fewer when time runs out.
 inline std::vector<unsigned char> TakeExactly(int fd, size_t count, int timeoutMs = 5000) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   std::vector<unsigned char> out;
   while (out.size() < count) {
     pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, timeoutMs) != 1) break;
+    if (poll(&p, 1, MsLeft(until)) != 1) break;
     unsigned char buf[4096];
     ssize_t n = recv(fd, buf, std::min(sizeof(buf), count - out.size()), 0);
     if (n <= 0) break;
@@ -103,15 +121,17 @@ inline std::vector<unsigned char> TakeExactly(int fd, size_t count, int timeoutM
 }
 
 // True when the other end has closed: the socket reads end-of-file within timeoutMs
-// (pending data is skipped).
+// (pending data is skipped; a peer that keeps sending is not closed).
 inline bool PeerClosed(int fd, int timeoutMs) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
     pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, timeoutMs) != 1) return false;
+    if (poll(&p, 1, MsLeft(until)) != 1) return false;
     unsigned char buf[256];
     ssize_t n = recv(fd, buf, sizeof(buf), MSG_DONTWAIT);
     if (n == 0) return true;
     if (n < 0) return errno == ECONNRESET;
+    if (MsLeft(until) == 0) return false;  // still sending at the deadline
   }
 }
 
