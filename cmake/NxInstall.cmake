@@ -70,11 +70,23 @@ nx_pkgconfig(vkbth "Veltrak Bluetooth links to VR-03 recorders" "nxpal thbc")
 nx_pkgconfig(vkrt "Veltrak runtime: registries, sample codec, shared memory blocks, paged files" "nxpal")
 
 # Programs, where they are built.
-foreach(program ordiva vr03fci pfsvc vr03sim nxreg)
+foreach(program ordiva vr03fci pfsvc vr03sim nxreg vr03check)
   if(TARGET ${program})
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
   endif()
 endforeach()
+
+# What Debian asks of every package: the copyright file and the changelog (compressed
+# as dpkg-deb would, without a time stamp) in the package's documentation folder.
+set(NX_DEBIAN_DOCDIR ${CMAKE_INSTALL_DATADIR}/doc/veltrak-vr03)
+add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/debian/changelog.gz
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/debian
+  COMMAND sh -c "gzip -9n -c \"$0\" > \"$1\"" ${PROJECT_SOURCE_DIR}/cmake/debian/changelog ${PROJECT_BINARY_DIR}/debian/changelog.gz
+  DEPENDS ${PROJECT_SOURCE_DIR}/cmake/debian/changelog
+  COMMENT "Compressing the package's changelog" VERBATIM)
+add_custom_target(nx_debian_changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/debian/changelog.gz)
+install(FILES ${PROJECT_SOURCE_DIR}/cmake/debian/copyright ${PROJECT_BINARY_DIR}/debian/changelog.gz
+        DESTINATION ${NX_DEBIAN_DOCDIR} COMPONENT runtime)
 
 # The Debian package: everything above in one package, its library dependencies found by
 # dpkg-shlibdeps.
@@ -82,8 +94,9 @@ set(CPACK_PACKAGE_NAME veltrak-vr03)
 set(CPACK_PACKAGE_VENDOR "Veltrak")
 set(CPACK_PACKAGE_CONTACT "Veltrak VR-03 software <vr03@veltrak.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "VR-03 Holter recorder preparation and memory card initialisation")
+# The extended description as Debian shows it: lines of less than 80 characters.
 set(CPACK_PACKAGE_DESCRIPTION
-  "Prepares the VR-03 portable Holter ECG recorder for a monitoring session (Ordiva), initialises its memory cards (vr03fci), and ships the runtime libraries its programs share, the paged-file service and the virtual recorder.")
+  "Prepares the VR-03 portable Holter ECG recorder for a monitoring session\n(Ordiva), initialises its memory cards (vr03fci) and checks a clinic PC\nfor both (vr03check). Ships the runtime libraries the programs share, the\npaged-file service and the virtual recorder.")
 set(CPACK_GENERATOR DEB)
 # The package holds the paths the build was configured for (the units name the program by
 # its full path): configure with -DCMAKE_INSTALL_PREFIX=/usr for a Debian package.
@@ -91,13 +104,24 @@ set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The package's own libraries: a shlibs file for packages built against them, and the
+# ldconfig trigger that makes them known on install (a trigger, not a maintainer script:
+# installing the package runs nothing of its own).
+set(NX_SHLIBS "")
+foreach(lib ${NX_INSTALLED_LIBRARIES})
+  string(APPEND NX_SHLIBS "lib${lib} ${PROJECT_VERSION_MAJOR} veltrak-vr03 (>= ${PROJECT_VERSION})\n")
+endforeach()
+file(WRITE ${PROJECT_BINARY_DIR}/debian/shlibs "${NX_SHLIBS}")
+file(WRITE ${PROJECT_BINARY_DIR}/debian/triggers "activate-noawait ldconfig\n")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/debian/shlibs ${PROJECT_BINARY_DIR}/debian/triggers)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "dbus")
 set(CPACK_STRIP_FILES ON)
 include(CPack)
 
 # The install test: a temporary prefix, then an outside program built against it with
 # find_package and with pkg-config (with this build's sanitizers, which the installed
-# libraries carry).
+# libraries carry); for a build for /usr also the Debian package, checked with lintian.
 if(NX_BUILD_TESTS)
   set(outside_flags "")
   if(NX_SANITIZE)
@@ -107,7 +131,7 @@ if(NX_BUILD_TESTS)
   endif()
   add_test(NAME install_test
            COMMAND ${PROJECT_SOURCE_DIR}/cmake/tests/install_test ${PROJECT_BINARY_DIR} ${PROJECT_SOURCE_DIR}
-                   "${outside_flags}")
+                   "${outside_flags}" ${CMAKE_INSTALL_PREFIX})
   set_tests_properties(install_test PROPERTIES LABELS integration)
   nx_test_limit(install_test)
 endif()

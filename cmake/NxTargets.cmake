@@ -143,3 +143,19 @@ function(nx_add_fuzz_target name)
     nx_test_limit(fuzzreplay_${name})
   endif()
 endfunction()
+
+# nx_install_man(PAGE)
+# Installs a room's manual page (name.SECTION) compressed as Debian wants it (gzip -9,
+# no name or time stamp), into the section's folder.
+function(nx_install_man page)
+  get_filename_component(name ${page} NAME)
+  string(REGEX MATCH "[0-9]$" section ${name})
+  set(source ${CMAKE_CURRENT_SOURCE_DIR}/${page})
+  set(gz ${CMAKE_CURRENT_BINARY_DIR}/man/${name}.gz)
+  add_custom_command(OUTPUT ${gz}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/man
+    COMMAND sh -c "gzip -9n -c \"$0\" > \"$1\"" ${source} ${gz}
+    DEPENDS ${source} COMMENT "Compressing the manual page ${name}" VERBATIM)
+  add_custom_target(man_${name} ALL DEPENDS ${gz})
+  install(FILES ${gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section})
+endfunction()

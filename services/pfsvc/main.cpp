@@ -35,6 +35,7 @@ const char kUsage[] =
     "                   run as root: the group (name or number) whose members may\n"
     "                   borrow the service's rights for removable media; default\n"
     "                   plugdev; \"\" lets nobody borrow them\n"
+    "  --version        show the version\n"
     "  --help           show this text\n"
     "\n"
     "Files are opened with the client's own rights. Raw volumes (\\\\.\\E:) exist for\n"
@@ -99,6 +100,9 @@ int main(int argc, char** argv) {
     std::string a = argv[i];
     if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
+      return 0;
+    } else if (a == "--version") {
+      std::printf("pfsvc %s\n", PFSVC_VERSION);
       return 0;
     } else if (a == "--daemon") {
       daemonize = true;

@@ -4,9 +4,10 @@
 // a PIN and pairs when it is the expected one. What happens is logged, one line each.
 //
 // usage: fakebluez --log FILE --pin PIN [--adapter on|off|none]
-//                  [--device ADDRESS,NAME,paired|unpaired]...
+//                  [--device ADDRESS,NAME,paired|unpaired[,trusted]]... [--agent refuse]
 // Environment: DBUS_SYSTEM_BUS_ADDRESS names the bus. Writes "ready" to the log once it
-// owns org.bluez.
+// owns org.bluez. With --agent refuse, agent registrations are denied as a bus policy
+// that keeps the user out would deny them.
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -33,12 +34,13 @@ namespace {
 struct Device {
   QString address, name;
   bool paired;
+  bool trusted;
   QString Path() const { return "/org/bluez/hci0/dev_" + QString(address).replace(':', '_'); }
 };
 
 class FakeBluez : public QDBusVirtualObject {
  public:
-  QString log, pin, adapter = "on";
+  QString log, pin, adapter = "on", agent = "accept";
   QList<Device> devices;
   QString agentOwner, agentPath;
 
@@ -59,9 +61,12 @@ class FakeBluez : public QDBusVirtualObject {
       for (const Device& d : devices)
         objects[QDBusObjectPath(d.Path())]["org.bluez.Device1"] =
             QVariantMap{{"Address", d.address}, {"Name", d.name}, {"Paired", d.paired},
-                        {"Trusted", false}, {"Connected", false},
+                        {"Trusted", d.trusted}, {"Connected", false},
                         {"Adapter", QVariant::fromValue(QDBusObjectPath("/org/bluez/hci0"))}};
       bus.send(m.createReply(QVariant::fromValue(objects)));
+    } else if (member == "RegisterAgent" && agent == "refuse") {
+      Log("agent refused");
+      bus.send(m.createErrorReply("org.freedesktop.DBus.Error.AccessDenied", "Rejected send message"));
     } else if (member == "RegisterAgent") {
       agentOwner = m.service();
       agentPath = m.arguments().value(0).value<QDBusObjectPath>().path();
@@ -136,9 +141,11 @@ int main(int argc, char** argv) {
     if (args[i] == "--log") fake.log = args[i + 1];
     else if (args[i] == "--pin") fake.pin = args[i + 1];
     else if (args[i] == "--adapter") fake.adapter = args[i + 1];
+    else if (args[i] == "--agent") fake.agent = args[i + 1];
     else if (args[i] == "--device") {
       const QStringList parts = args[i + 1].split(',');
-      if (parts.size() == 3) fake.devices.append(Device{parts[0], parts[1], parts[2] == "paired"});
+      if (parts.size() == 3 || parts.size() == 4)
+        fake.devices.append(Device{parts[0], parts[1], parts[2] == "paired", parts.value(3) == "trusted"});
     }
   }
   QDBusConnection bus = QDBusConnection::systemBus();
