@@ -212,7 +212,8 @@ TEST_F(Vr03Check, AMountedCardIsNamedWithTheCommandThatUnmountsIt) {
   const std::string card = MakeMountableCard(files_.Path());
   ASSERT_FALSE(card.empty());
   const std::string loop = nxtest::Capture("losetup -f --show " + nxtest::Quote(card) + " 2>&1");
-  ASSERT_EQ(loop.rfind("/dev/loop", 0), 0u) << loop;
+  // A machine without loop devices (some containers) cannot make a mounted card.
+  if (loop.rfind("/dev/loop", 0) != 0) GTEST_SKIP() << "no loop device here: " << loop;
   const std::string device = loop.substr(0, loop.find('\n'));
   const std::string mountPoint = files_.Path() + "/mnt";
   mkdir(mountPoint.c_str(), 0755);
@@ -234,7 +235,8 @@ TEST_F(Vr03Check, AMountedCardIsNamedWithTheCommandThatUnmountsIt) {
   }
   EXPECT_EQ(c.Status("initialise E:"), "ok") << c.Text("initialise E:");
 
-  ASSERT_EQ(nxtest::Run("mount -t ext2 -o ro " + nxtest::Quote(device) + " " + nxtest::Quote(mountPoint)), 0);
+  if (nxtest::Run("mount -t ext2 -o ro " + nxtest::Quote(device) + " " + nxtest::Quote(mountPoint)) != 0)
+    GTEST_SKIP() << "this kernel mounts no ext2 here";
   c = Run({"--json"});
   for (const char* id : {"card E:", "card F:"}) {
     EXPECT_EQ(c.Status(id), "fail") << id << ": " << c.Text(id);
