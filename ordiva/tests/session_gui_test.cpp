@@ -31,14 +31,14 @@
 #include <functional>
 #include <thread>
 
-#include "MainUnit.h"
-#include "Proba.h"
-#include "SetUpUnit.h"
+#include "acquisition_worker.h"
 #include "nxtest/btpeer.h"
 #include "nxtest/fatimage.h"
 #include "nxtest/process.h"
 #include "nxtest/unwritable.h"
+#include "setup_dialog.h"
 #include "vkbth/devtools.h"
+#include "working_window.h"
 
 namespace {
 
@@ -191,7 +191,7 @@ class SessionGui : public ::testing::Test {
   }
   // Waits until the start-up and the channel zero fix are over: every later command
   // comes from the test.
-  void WaitForQuietStartup(ordiva::TForm1* f) {
+  void WaitForQuietStartup(ordiva::WorkingWindow* f) {
     ASSERT_TRUE(WaitFor([&] { return f->Worker()->Steps() > 100; }));
     ASSERT_TRUE(WaitFor([&] {
       const auto names = Commands();
@@ -200,20 +200,20 @@ class SessionGui : public ::testing::Test {
   }
   // vr03sim serving, `card` pinned as E:, the program started and past its start-up, the
   // particulars filled in: the working window, or null after a failure.
-  ordiva::TForm1* StartSessionWithCard(const std::string& card) {
+  ordiva::WorkingWindow* StartSessionWithCard(const std::string& card) {
     StartSim();
     setenv("NX_DRIVES", ("E=" + card).c_str(), 1);
     program_ = std::make_unique<Program>(env_);
     if (HasFatalFailure() || !program_->Start()) return nullptr;
-    WaitForQuietStartup(program_->Form1());
+    WaitForQuietStartup(program_->WorkingWindow());
     if (HasFatalFailure()) return nullptr;
-    FillParticulars(program_->Form1());
-    return program_->Form1();
+    FillParticulars(program_->WorkingWindow());
+    return program_->WorkingWindow();
   }
   // Waits (up to 10 s) for the program to call the link lost; how long after the last
   // record it did. What the recorder sent before it went is read first, so a loaded
   // machine drains a backlog before the loss shows: the time counts from its end.
-  static std::chrono::milliseconds WaitForLoss(ordiva::TForm1* f) {
+  static std::chrono::milliseconds WaitForLoss(ordiva::WorkingWindow* f) {
     // Records counted without an empty read since the last look came with their bytes.
     auto lastRecordAt = std::chrono::steady_clock::now();
     auto records = f->acquisition.decoder.records;
@@ -227,7 +227,7 @@ class SessionGui : public ::testing::Test {
     }, 10000);
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - lastRecordAt);
   }
-  static void FillParticulars(ordiva::TForm1* f) {
+  static void FillParticulars(ordiva::WorkingWindow* f) {
     f->Edit("MaskEditFamilia")->setText("Петров");
     f->Edit("MaskEdit1")->setText("Иван");
     f->Edit("MaskEdit2")->setText("Ильич");
@@ -321,8 +321,8 @@ TEST_F(SessionGui, AWholeSession) {
 
   Program program(env_);
   ASSERT_TRUE(program.Start());
-  ordiva::TForm1* f = program.Form1();
-  ordiva::TForm2* setup = program.Form2();
+  ordiva::WorkingWindow* f = program.WorkingWindow();
+  ordiva::SetupDialog* setup = program.SetupDialog();
   // The dialog over the working window listed the recorders of the name prefix only, each
   // reached on channel 1 (the address column), and the chosen one is the session's.
   EXPECT_EQ(selections_, 1);
@@ -331,8 +331,8 @@ TEST_F(SessionGui, AWholeSession) {
   EXPECT_TRUE(okEnabled_);
   EXPECT_EQ(SelectionDialog::Find().window, nullptr);
   EXPECT_NE(f->device, nullptr);
-  EXPECT_FALSE(f->FatalLink);
-  EXPECT_FALSE(f->GreetingTimeout);
+  EXPECT_FALSE(f->fatalLink);
+  EXPECT_FALSE(f->greetingTimeout);
   EXPECT_EQ(f->windowTitle(), "Тип регистратора VR03M  Частота преобразования= 250 гц. Количество Отведений= 3");
   EXPECT_EQ(setup->windowTitle(), "Тип регистратора VR03M");
   EXPECT_FALSE(f->Button("Button4")->isEnabled());
@@ -399,7 +399,7 @@ TEST_F(SessionGui, AWholeSession) {
   EXPECT_TRUE(QRegularExpression("^\\d\\d/\\d\\d/\\d{4}$").match(sessionDate).hasMatch()) << sessionDate.toStdString();
   QTest::mouseClick(f->Button("Button12"), Qt::LeftButton);
   EXPECT_TRUE(boxes_.Any(u"Карта заполнена правильно?"));
-  EXPECT_TRUE(f->RecordSaved);
+  EXPECT_TRUE(f->recordSaved);
   EXPECT_EQ(ended_, 1);
   EXPECT_TRUE(f->Worker()->isFinished());
 
@@ -442,7 +442,7 @@ TEST_F(SessionGui, AWholeSession) {
 // as usual. The user-interface thread never stops answering for long meanwhile.
 TEST_F(SessionGui, ARecorderSwitchedOffIsNoticedAndTakenUpAgain) {
   const std::string card = Card("card.img", 5);
-  ordiva::TForm1* f = StartSessionWithCard(card);
+  ordiva::WorkingWindow* f = StartSessionWithCard(card);
   ASSERT_NE(f, nullptr);
   f->findChild<QSpinBox*>("SpinEdit3")->setValue(910);
   QTest::mouseClick(f->Button("Button8"), Qt::LeftButton);  // gains: code 5 on channel 1
@@ -496,7 +496,7 @@ TEST_F(SessionGui, ARecorderSwitchedOffIsNoticedAndTakenUpAgain) {
   EXPECT_LT(meter.LongestMs(), 1500 * kSlowdown) << "the window stopped answering";
 
   QTest::mouseClick(f->Button("Button12"), Qt::LeftButton);
-  EXPECT_TRUE(f->RecordSaved);
+  EXPECT_TRUE(f->recordSaved);
   EXPECT_EQ(ended_, 1);
   names = Commands();
   EXPECT_NE(std::find(names.begin() + 5, names.end(), "ReleaseRecorder"), names.end());
@@ -511,7 +511,7 @@ TEST_F(SessionGui, ARecorderSwitchedOffIsNoticedAndTakenUpAgain) {
 // the link is taken up again it finishes.
 TEST_F(SessionGui, AStalledRecorderIsNoticedAndTheSessionWaitsForIt) {
   const std::string card = Card("card.img", 6);
-  ordiva::TForm1* f = StartSessionWithCard(card);
+  ordiva::WorkingWindow* f = StartSessionWithCard(card);
   ASSERT_NE(f, nullptr);
 
   PauseMeter meter;
@@ -524,7 +524,7 @@ TEST_F(SessionGui, AStalledRecorderIsNoticedAndTheSessionWaitsForIt) {
   EXPECT_LT(meter.LongestMs(), 1500 * kSlowdown) << "the window stopped answering";
 
   QTest::mouseClick(f->Button("Button12"), Qt::LeftButton);
-  EXPECT_FALSE(f->RecordSaved);
+  EXPECT_FALSE(f->recordSaved);
   EXPECT_EQ(ended_, 0);
   EXPECT_TRUE(boxes_.Any(u"Регистратор не освобождён, запись можно повторить."));
   ordiva::PatientBlock block;
@@ -536,7 +536,7 @@ TEST_F(SessionGui, AStalledRecorderIsNoticedAndTheSessionWaitsForIt) {
   ASSERT_TRUE(WaitFor([&] { return !f->Reconnecting(); }, 10000));
   ASSERT_FALSE(f->LinkLost());
   QTest::mouseClick(f->Button("Button12"), Qt::LeftButton);
-  EXPECT_TRUE(f->RecordSaved);
+  EXPECT_TRUE(f->recordSaved);
   EXPECT_EQ(ended_, 1);
   const std::vector<std::string> names = Commands();
   const auto again = std::find(names.rbegin(), names.rend(), "connect");
@@ -549,7 +549,7 @@ TEST_F(SessionGui, StartRightAfterStopTakesTheStopBack) {
   StartSim();
   Program program(env_);
   ASSERT_TRUE(program.Start());
-  ordiva::TForm1* f = program.Form1();
+  ordiva::WorkingWindow* f = program.WorkingWindow();
   WaitForQuietStartup(f);
   QTest::mouseClick(f->Button("Button3"), Qt::LeftButton);
   QTest::mouseClick(f->Button("Button4"), Qt::LeftButton);
@@ -585,21 +585,21 @@ TEST_F(SessionGui, NoGreetingEndsWithTheMessage) {
   Program program(env_);
   ASSERT_TRUE(program.Start());
   accept.join();
-  EXPECT_TRUE(program.Form1()->GreetingTimeout);
+  EXPECT_TRUE(program.WorkingWindow()->greetingTimeout);
   ASSERT_TRUE(WaitFor([&] { return ended_ > 0; }));
   EXPECT_TRUE(boxes_.Any(u"Возникли проблемы с носимым аппаратом"));
   EXPECT_EQ(boxes_.shown.back().caption, u"Программа прекращает работу ");
-  EXPECT_TRUE(WaitFor([&] { return program.Form1()->Worker()->isFinished(); }));
+  EXPECT_TRUE(WaitFor([&] { return program.WorkingWindow()->Worker()->isFinished(); }));
 }
 
 TEST_F(SessionGui, ALinkThatCannotBeMadeEndsWithTheMessage) {
   // Nobody serves the chosen recorder's address.
   Program program(env_);
   ASSERT_TRUE(program.Start());
-  EXPECT_TRUE(program.Form1()->FatalLink);
+  EXPECT_TRUE(program.WorkingWindow()->fatalLink);
   ASSERT_TRUE(WaitFor([&] { return ended_ > 0; }));
   EXPECT_TRUE(boxes_.Any(u"Возможно Вы указали не тот номер аппарата"));
-  EXPECT_TRUE(WaitFor([&] { return program.Form1()->Worker()->isFinished(); }));
+  EXPECT_TRUE(WaitFor([&] { return program.WorkingWindow()->Worker()->isFinished(); }));
 }
 
 TEST_F(SessionGui, AReadOnlyCardKeepsTheSessionOpenAndTheRecorderHeld) {
@@ -614,7 +614,7 @@ TEST_F(SessionGui, AReadOnlyCardKeepsTheSessionOpenAndTheRecorderHeld) {
   setenv("NX_DRIVES", ("E=" + card).c_str(), 1);
   Program program(env_);
   ASSERT_TRUE(program.Start());
-  ordiva::TForm1* f = program.Form1();
+  ordiva::WorkingWindow* f = program.WorkingWindow();
   WaitForQuietStartup(f);
   if (HasFatalFailure()) return;
 
@@ -635,7 +635,7 @@ TEST_F(SessionGui, AReadOnlyCardKeepsTheSessionOpenAndTheRecorderHeld) {
             u"чтения).\r\nРегистратор не освобождён, запись можно повторить.");
   EXPECT_EQ(boxes_.shown[0].caption, u"Внимание!");
   EXPECT_EQ(boxes_.shown[0].style & MB_ICONMASK, static_cast<UINT>(MB_ICONERROR));
-  EXPECT_FALSE(f->RecordSaved);
+  EXPECT_FALSE(f->recordSaved);
   EXPECT_EQ(ended_, 0);
   EXPECT_TRUE(f->isVisible());
   // The acquisition goes on, and the recorder heard nothing of the finish.
@@ -647,7 +647,7 @@ TEST_F(SessionGui, AReadOnlyCardKeepsTheSessionOpenAndTheRecorderHeld) {
   // The card made writable again, the same button finishes the session.
   readOnly.reset();
   QTest::mouseClick(f->Button("Button1"), Qt::LeftButton);
-  EXPECT_TRUE(f->RecordSaved);
+  EXPECT_TRUE(f->recordSaved);
   EXPECT_EQ(ended_, 1);
   EXPECT_EQ(nxtest::GetFile(card, "VKFRCG.BIN").substr(0, 6), "OBNOVL");
   const auto names = Commands();
@@ -667,7 +667,7 @@ TEST_F(SessionGui, WithoutACardInAReaderTheSessionStaysOpenUntilOneIsThere) {
   setenv("NX_DRIVES", readers.c_str(), 1);
   Program program(env_);
   ASSERT_TRUE(program.Start());
-  ordiva::TForm1* f = program.Form1();
+  ordiva::WorkingWindow* f = program.WorkingWindow();
   WaitForQuietStartup(f);
   if (HasFatalFailure()) return;
   FillParticulars(f);
@@ -679,7 +679,7 @@ TEST_F(SessionGui, WithoutACardInAReaderTheSessionStaysOpenUntilOneIsThere) {
   EXPECT_EQ(boxes_.shown[0].caption, u"Внимание!");
   EXPECT_EQ(boxes_.shown[0].style & MB_ICONMASK, static_cast<UINT>(MB_ICONERROR));
   EXPECT_TRUE(boxes_.shown[0].style & MB_TOPMOST);
-  EXPECT_FALSE(f->RecordSaved);
+  EXPECT_FALSE(f->recordSaved);
   EXPECT_EQ(ended_, 0);
   EXPECT_TRUE(nxtest::ReadBytes(fixed + "/VKFRCG.BIN") == nxtest::Pattern(4096, 7)) << "a fixed disk is never the card";
   const auto steps = f->Worker()->Steps();
@@ -690,7 +690,7 @@ TEST_F(SessionGui, WithoutACardInAReaderTheSessionStaysOpenUntilOneIsThere) {
   const std::string card = Card("card.img", 3);
   setenv("NX_DRIVES", (readers + ";G=" + card).c_str(), 1);
   QTest::mouseClick(f->Button("Button1"), Qt::LeftButton);
-  EXPECT_TRUE(f->RecordSaved);
+  EXPECT_TRUE(f->recordSaved);
   EXPECT_EQ(ended_, 1);
   EXPECT_EQ(nxtest::GetFile(card, "VKFRCG.BIN").substr(0, 6), "OBNOVL");
 }
@@ -698,7 +698,7 @@ TEST_F(SessionGui, WithoutACardInAReaderTheSessionStaysOpenUntilOneIsThere) {
 TEST_F(SessionGui, NoToTheQuestionLeavesTheCardAsItWasAndTheNextFinishAsksAgain) {
   const std::string card = Card("card.img", 4);
   const std::string image = nxtest::ReadBytes(card);
-  ordiva::TForm1* f = StartSessionWithCard(card);
+  ordiva::WorkingWindow* f = StartSessionWithCard(card);
   ASSERT_NE(f, nullptr);
   const size_t commandsBefore = Commands().size();
   const std::u16string question = u"Карта заполнена правильно?";
@@ -710,7 +710,7 @@ TEST_F(SessionGui, NoToTheQuestionLeavesTheCardAsItWasAndTheNextFinishAsksAgain)
   EXPECT_EQ(boxes_.shown[0].caption, u"Внимание");
   EXPECT_EQ(boxes_.shown[0].style & MB_TYPEMASK, static_cast<UINT>(MB_YESNO));
   EXPECT_TRUE(nxtest::ReadBytes(card) == image) << "the card image is byte-identical";
-  EXPECT_FALSE(f->RecordSaved);
+  EXPECT_FALSE(f->recordSaved);
   EXPECT_EQ(ended_, 0);
   EXPECT_EQ(Commands().size(), commandsBefore) << "the recorder is not released";
   const auto steps = f->Worker()->Steps();
@@ -721,7 +721,7 @@ TEST_F(SessionGui, NoToTheQuestionLeavesTheCardAsItWasAndTheNextFinishAsksAgain)
   QTest::mouseClick(f->Button("Button12"), Qt::LeftButton);
   EXPECT_EQ(Asked(question), 2u);
   EXPECT_EQ(boxes_.shown.size(), 2u) << "nothing but the question";
-  EXPECT_TRUE(f->RecordSaved);
+  EXPECT_TRUE(f->recordSaved);
   EXPECT_EQ(ended_, 1);
   EXPECT_EQ(nxtest::GetFile(card, "VKFRCG.BIN").substr(0, 6), "OBNOVL");
 }
@@ -729,7 +729,7 @@ TEST_F(SessionGui, NoToTheQuestionLeavesTheCardAsItWasAndTheNextFinishAsksAgain)
 TEST_F(SessionGui, CancelToTheParticularsMessageEndsWithoutWritingOrReleasing) {
   const std::string card = Card("card.img", 6);
   const std::string image = nxtest::ReadBytes(card);
-  ordiva::TForm1* f = StartSessionWithCard(card);
+  ordiva::WorkingWindow* f = StartSessionWithCard(card);
   ASSERT_NE(f, nullptr);
   f->Edit("MaskEdit2")->setText("   ");  // a patronymic of blanks only
   const size_t commandsBefore = Commands().size();
@@ -742,7 +742,7 @@ TEST_F(SessionGui, CancelToTheParticularsMessageEndsWithoutWritingOrReleasing) {
   EXPECT_EQ(boxes_.shown[0].style, static_cast<UINT>(MB_RETRYCANCEL | MB_ICONWARNING));
   EXPECT_EQ(ended_, 1) << "Cancel ends the program";
   EXPECT_TRUE(WaitFor([&] { return f->Worker()->isFinished(); }));
-  EXPECT_FALSE(f->RecordSaved);
+  EXPECT_FALSE(f->recordSaved);
   EXPECT_TRUE(nxtest::ReadBytes(card) == image) << "nothing written";
   EXPECT_EQ(Commands().size(), commandsBefore) << "the recorder is not released";
 }
@@ -755,7 +755,7 @@ TEST_F(SessionGui, DatesUseTheDesktopsSeparatorFromFieldToCard) {
   env_.now = [] { return QDateTime(QDate(2026, 12, 7), QTime(9, 5)); };
   Program program(env_);
   ASSERT_TRUE(program.Start());
-  ordiva::TForm1* f = program.Form1();
+  ordiva::WorkingWindow* f = program.WorkingWindow();
   f->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(f));
   auto shown = [&](const char* name) { return f->Edit(name)->displayText().toStdString(); };
@@ -770,7 +770,7 @@ TEST_F(SessionGui, DatesUseTheDesktopsSeparatorFromFieldToCard) {
 
   FillParticulars(f);
   QTest::mouseClick(f->Button("Button1"), Qt::LeftButton);
-  ASSERT_TRUE(f->RecordSaved);
+  ASSERT_TRUE(f->recordSaved);
   ordiva::PatientBlock block;
   std::memcpy(block.bytes.data(), nxtest::GetFile(card, "VKFRCG.BIN").data() + 1024, 512);
   EXPECT_EQ(block.Get(ordiva::patient::kDate), u"07.12.2026");
@@ -783,7 +783,7 @@ TEST_F(SessionGui, TheFocusEnteringThePatientPanelKeepsTheTraces) {
   env_.now = [] { return QDateTime(QDate(2026, 12, 7), QTime(9, 5)); };
   Program program(env_);
   ASSERT_TRUE(program.Start());
-  ordiva::TForm1* f = program.Form1();
+  ordiva::WorkingWindow* f = program.WorkingWindow();
   f->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(f));
   // The slowest sweep (8 samples a pixel): no sweep ends while the test looks.
@@ -809,8 +809,8 @@ TEST_F(SessionGui, TheIdentityEditsUnlockByDoubleClickAndLockAgainOnApply) {
   StartSim();
   Program program(env_);
   ASSERT_TRUE(program.Start());
-  ordiva::TForm2* setup = program.Form2();
-  QTest::mouseClick(program.Form1()->Button("Button11"), Qt::LeftButton);
+  ordiva::SetupDialog* setup = program.SetupDialog();
+  QTest::mouseClick(program.WorkingWindow()->Button("Button11"), Qt::LeftButton);
   ASSERT_TRUE(QTest::qWaitForWindowExposed(setup));
   static const char* kIdentity[] = {"Edit1", "Edit2", "Edit13", "Edit3", "Edit4", "Edit6"};
   auto unlocked = [&] {
@@ -835,7 +835,7 @@ TEST_F(SessionGui, TheIdentityEditsUnlockByDoubleClickAndLockAgainOnApply) {
   EXPECT_EQ(stored[9], 0);
 
   // The dialog's background: a point no control covers.
-  QTest::mouseClick(program.Form1()->Button("Button11"), Qt::LeftButton);
+  QTest::mouseClick(program.WorkingWindow()->Button("Button11"), Qt::LeftButton);
   ASSERT_TRUE(QTest::qWaitForWindowExposed(setup));
   QPoint background(-1, -1);
   for (int y = 2; y < setup->height() && background.x() < 0; y += 3)
@@ -863,7 +863,7 @@ TEST_F(SessionGui, ButtonsFollowTheEnablingTableAndTheBatteryWarningBlinks) {
   StartSim({"--battery", "1290", "--drain", "0"});
   Program program(env_);
   ASSERT_TRUE(program.Start());
-  ordiva::TForm1* f = program.Form1();
+  ordiva::WorkingWindow* f = program.WorkingWindow();
   auto on = [&](const char* name) { return f->Button(name)->isEnabled(); };
   auto click = [&](const char* name) { QTest::mouseClick(f->Button(name), Qt::LeftButton); };
   EXPECT_FALSE(on("Button4"));
@@ -883,9 +883,9 @@ TEST_F(SessionGui, ButtonsFollowTheEnablingTableAndTheBatteryWarningBlinks) {
   EXPECT_FALSE(on("Button3"));
   EXPECT_FALSE(on("Button9"));
   EXPECT_FALSE(on("Button10")) << "unchanged";
-  EXPECT_FALSE(program.Form2()->Edit("Edit12")->text().isEmpty()) << "statistics rows filled";
+  EXPECT_FALSE(program.SetupDialog()->Edit("Edit12")->text().isEmpty()) << "statistics rows filled";
   ASSERT_TRUE(WaitFor([&] { return f->Worker()->Suspended(); })) << "suspended at the sweep end";
-  EXPECT_FALSE(f->StopAtSweepEnd);
+  EXPECT_FALSE(f->stopAtSweepEnd);
 
   click("Button4");  // "Пуск"
   EXPECT_FALSE(on("Button4"));
@@ -936,7 +936,7 @@ TEST_F(SessionGui, AnOldRecorderGetsOneGainCodeAndAZeroStepEndsTheProgram) {
   StartSim({"--version", "8"});
   Program program(env_);
   ASSERT_TRUE(program.Start());
-  ordiva::TForm1* f = program.Form1();
+  ordiva::WorkingWindow* f = program.WorkingWindow();
   EXPECT_EQ(f->findChild<QSpinBox*>("SpinEdit2")->value(), 728);
   f->findChild<QSpinBox*>("SpinEdit3")->setValue(1000);  // 1000 div 169 = 5 for all
   QTest::mouseClick(f->Button("Button8"), Qt::LeftButton);
@@ -949,7 +949,7 @@ TEST_F(SessionGui, AnOldRecorderGetsOneGainCodeAndAZeroStepEndsTheProgram) {
 
   // "Записать" with no statistics yet takes half swings of 0 as gain steps.
   QTest::mouseClick(f->Button("Button13"), Qt::LeftButton);
-  auto* write = program.Form2()->findChild<QPushButton*>("BitBtn1");
+  auto* write = program.SetupDialog()->findChild<QPushButton*>("BitBtn1");
   ASSERT_TRUE(write->isEnabled());
   QTest::mouseClick(write, Qt::LeftButton);
   EXPECT_EQ(f->recorder.config().gainStep[0].Get(), 0);
@@ -971,11 +971,11 @@ TEST_F(SessionGui, TheRecorderSeesEachSequenceWithItsWaits) {
   env_.zeroFixMs = 1000;
   Program program(env_);
   ASSERT_TRUE(program.Start());
-  ordiva::TForm1* f = program.Form1();
+  ordiva::WorkingWindow* f = program.WorkingWindow();
   ASSERT_TRUE(WaitFor([&] { return TimedCommands(log_).size() >= 7; }));  // the zero fix is done
   QTest::mouseClick(f->Button("Button8"), Qt::LeftButton);
   QTest::mouseClick(f->Button("Button13"), Qt::LeftButton);
-  QTest::mouseClick(program.Form2()->findChild<QPushButton*>("Button2"), Qt::LeftButton);
+  QTest::mouseClick(program.SetupDialog()->findChild<QPushButton*>("Button2"), Qt::LeftButton);
   f->Edit("MaskEditFamilia")->setText("Сидоров");
   f->Edit("MaskEdit1")->setText("Олег");
   f->Edit("MaskEdit2")->setText("Ильич");
