@@ -16,11 +16,11 @@
 #include <filesystem>
 #include <thread>
 
-#include "MainUnit.h"
-#include "Proba.h"
+#include "acquisition_worker.h"
 #include "nxtest/process.h"
 #include "nxtest/temp.h"
 #include "vkbth/devtools.h"
+#include "working_window.h"
 
 namespace {
 
@@ -68,7 +68,7 @@ void BM_OrdivaAcquisition(benchmark::State& state) {
     state.SkipWithError("no recorder");
     return;
   }
-  ordiva::TForm1* f = program.Form1();
+  ordiva::WorkingWindow* f = program.WorkingWindow();
   f->showNormal();
   f->resize(1620, 938);
   // Past the channel zero fix, which restarts the stream once.

@@ -40,7 +40,8 @@ endif()
 # usual dev-build run. A limit set on a test overrides `ctest --timeout`.
 set(NX_TEST_TIMEOUT 60)
 set(NX_LONG_TEST_TIMEOUTS
-  ordiva_session_gui_test=300           # 53 s: recorder sessions in real time
+  ordiva_session_gui_test=300           # 51 s: recorder sessions in real time
+  ordiva_session_end_gui_test=120       # 23 s: sessions that end early or lose the recorder
   vr03fci_worker_integration_test=120   # 25 s: strict checks of cards up to 1 GiB
   vr03sim_test=90                       # 17 s: streams at every rate, stalls
   demo_e2e_test=90)                     # 14 s: the whole main job through scripts/demo

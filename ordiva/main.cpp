@@ -1,12 +1,12 @@
 // Ordiva, the monitoring program: the application, the message box window, and the
-// program's windows. The working window's creation runs the recorder selection and the
-// start-up; without a recorder chosen the program ends silently.
+// program's windows. The working window's start of the session runs the recorder selection
+// and the start-up; without a recorder chosen the program ends silently.
 #include <QApplication>
 
 #include <memory>
 
-#include "MainUnit.h"
 #include "nxqt/nxqt.h"
+#include "working_window.h"
 
 int main(int argc, char** argv) {
   std::unique_ptr<QApplication> app(nxqt::OpenApplication(argc, argv, "Ordiva needs a desktop session"));

@@ -42,7 +42,7 @@ struct CaptionState {
   int rateHz = 250;
   int leads = 3;
 };
-// KolOtschZaSutki: the choices into the block (rate code 14, range 22) and the caption
+// The choices into the block (rate code 14, range 22) and the caption
 // state (rate parsed from the chosen item's text, leads); returns the number of leads.
 int ApplyRecordingChoice(const RecordingChoice& choice, RecorderConfig& config, CaptionState& captions);
 

@@ -61,9 +61,9 @@ DWORD SelectDevice(VKBTSELECTPARAMS* params, HVKBTDEVICE* out, INT_PTR* code) {
   state.params = *params;
   LoadRect(state);
   {
-    SelectForm form(&state, nxqt::FromHwnd(params->hwndParent));
-    *code = form.exec();
-  }  // the form and its list are gone: the list's references are given back
+    SelectionWindow window(&state, nxqt::FromHwnd(params->hwndParent));
+    *code = window.exec();
+  }  // the window and its list are gone: the list's references are given back
   if (*code != 0 && state.chosen) {
     AddRefDevice(state.chosen);
     *out = state.chosen;

@@ -69,11 +69,11 @@ QString TroubleText(ListTrouble trouble) {
   return QString();
 }
 
-// Posts a call to the form's thread; dropped when the form is gone by then.
+// Posts a call to the window's thread; dropped when the window is gone by then.
 template <typename F>
 void Post(HWND dialog, F call) {
-  auto* form = reinterpret_cast<SelectForm*>(dialog);  // never dereferenced here
-  QMetaObject::invokeMethod(form, std::move(call), Qt::QueuedConnection);
+  auto* window = reinterpret_cast<SelectionWindow*>(dialog);  // never dereferenced here
+  QMetaObject::invokeMethod(window, std::move(call), Qt::QueuedConnection);
 }
 
 // One record's check: a link in a list of the thread's own (the library's list of open
@@ -100,43 +100,43 @@ QString AddressText(const SOCKADDR_BTH& address) {
 VKBTDEThread::VKBTDEThread(NXThread** self, CRITICAL_SECTION* lock, HWND dialog,
                            std::vector<VKBTDeviceInfo*> records)
     : NXThread(self, lock), m_hDialog(dialog), m_records(std::move(records)) {
-  // Built on the form's thread: the buttons may be touched here.
+  // Built on the window's thread: the buttons may be touched here.
   if (m_hThread) {
-    auto* form = reinterpret_cast<SelectForm*>(dialog);
-    form->findChild<QPushButton*>(QString::number(kIdCheck))->setEnabled(false);
-    form->findChild<QPushButton*>(QString::number(kIdOk))->setEnabled(false);
+    auto* window = reinterpret_cast<SelectionWindow*>(dialog);
+    window->findChild<QPushButton*>(QString::number(kIdCheck))->setEnabled(false);
+    window->findChild<QPushButton*>(QString::number(kIdOk))->setEnabled(false);
   }
 }
 
 VKBTDEThread::~VKBTDEThread() {
   EndThread();  // the worker uses the records and the window: let it go first
   HWND dialog = m_hDialog;
-  Post(dialog, [dialog] { reinterpret_cast<SelectForm*>(dialog)->CheckEnded(); });
+  Post(dialog, [dialog] { reinterpret_cast<SelectionWindow*>(dialog)->CheckEnded(); });
 }
 
 void VKBTDEThread::ThreadProc() {
   const HWND dialog = m_hDialog;
-  auto* form = reinterpret_cast<SelectForm*>(dialog);
+  auto* window = reinterpret_cast<SelectionWindow*>(dialog);
   const QString checking = Text(107);
-  Post(dialog, [form, checking] { form->SetStatusText(checking); });
+  Post(dialog, [window, checking] { window->SetStatusText(checking); });
   for (VKBTDeviceInfo* record : m_records) {
     // The lock is taken to post, never across a connect: a stop takes the lock and ends
     // this thread, which must not wait for a connect that never completes. After a
     // stop this thread posts nothing more.
     if (!NxEnterCriticalSectionAbortable(m_pLock)) return;
-    Post(dialog, [form, record] { form->SetItemState(record, kChecking, 0); });
+    Post(dialog, [window, record] { window->SetItemState(record, kChecking, 0); });
     LeaveCriticalSection(m_pLock);
     const DWORD error = CheckRecord(record);
     if (!NxEnterCriticalSectionAbortable(m_pLock)) return;
-    Post(dialog, [form, record, error] { form->SetItemState(record, error ? kNoAnswer : kAnswered, error); });
+    Post(dialog, [window, record, error] { window->SetItemState(record, error ? kNoAnswer : kAnswered, error); });
     LeaveCriticalSection(m_pLock);
   }
   NXThread::ThreadProc();  // destroys this object under the lock
 }
 
-// ---- the form ------------------------------------------------------------------------------
+// ---- the window ----------------------------------------------------------------------------
 
-SelectForm::SelectForm(VKBTSelectDialog* state, QWidget* parent) : QDialog(parent), state_(state) {
+SelectionWindow::SelectionWindow(VKBTSelectDialog* state, QWidget* parent) : QDialog(parent), state_(state) {
   setObjectName(QStringLiteral("102"));
   setWindowTitle(Text(102));
   setFont(nxqt::DialogFont());
@@ -219,13 +219,13 @@ SelectForm::SelectForm(VKBTSelectDialog* state, QWidget* parent) : QDialog(paren
   QMetaObject::invokeMethod(this, [this] { Fill(); }, Qt::QueuedConnection);
 }
 
-SelectForm::~SelectForm() {
-  StopCheck();  // no thread may outlive the form it posts to
+SelectionWindow::~SelectionWindow() {
+  StopCheck();  // no thread may outlive the window it posts to
   delete list_;  // each item gives back its reference now
   list_ = nullptr;
 }
 
-void SelectForm::showEvent(QShowEvent* event) {
+void SelectionWindow::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (placed_) return;
   placed_ = true;
@@ -240,7 +240,7 @@ void SelectForm::showEvent(QShowEvent* event) {
   }
 }
 
-void SelectForm::resizeEvent(QResizeEvent* event) {
+void SelectionWindow::resizeEvent(QResizeEvent* event) {
   QDialog::resizeEvent(event);
   if (isMinimized()) return;
   const int W = width(), H = height();
@@ -267,7 +267,7 @@ void SelectForm::resizeEvent(QResizeEvent* event) {
   status_->setText(status_->text());
 }
 
-void SelectForm::Fill() {
+void SelectionWindow::Fill() {
   list_->clear();  // the items give back their references
   list_->setToolTip(QString());
   SetStatusText(Text(106));
@@ -275,7 +275,7 @@ void SelectForm::Fill() {
   ListKnownDevices(this, [this](DeviceList list) { FillWith(list); });
 }
 
-void SelectForm::FillWith(const DeviceList& list) {
+void SelectionWindow::FillWith(const DeviceList& list) {
   const VKBTSELECTPARAMS& p = state_->params;
   const WCHAR* prefix = p.pszNamePrefix && *p.pszNamePrefix ? p.pszNamePrefix : nullptr;
   const GUID* serviceClass = (p.dwFlags & VKBTSP_SERVICE_CLASS) ? &p.guidServiceClass : nullptr;
@@ -293,7 +293,7 @@ void SelectForm::FillWith(const DeviceList& list) {
   UpdateStatusAndOk();
 }
 
-bool SelectForm::AddRecord(VKBTDeviceInfo* record) {
+bool SelectionWindow::AddRecord(VKBTDeviceInfo* record) {
   auto* item = new (std::nothrow) RecordItem(record);
   if (!item) return false;
   item->setText(0, QString::fromUtf16(record->info.szName));
@@ -304,7 +304,7 @@ bool SelectForm::AddRecord(VKBTDeviceInfo* record) {
   return true;
 }
 
-QTreeWidgetItem* SelectForm::ItemOf(const VKBTDeviceInfo* record) const {
+QTreeWidgetItem* SelectionWindow::ItemOf(const VKBTDeviceInfo* record) const {
   if (!list_ || record->listWindow != nxqt::ToHwnd(list_)) return nullptr;
   for (int i = 0; i < list_->topLevelItemCount(); ++i) {
     QTreeWidgetItem* item = list_->topLevelItem(i);
@@ -313,7 +313,7 @@ QTreeWidgetItem* SelectForm::ItemOf(const VKBTDeviceInfo* record) const {
   return nullptr;
 }
 
-void SelectForm::SetItemState(VKBTDeviceInfo* record, int state, DWORD error) {
+void SelectionWindow::SetItemState(VKBTDeviceInfo* record, int state, DWORD error) {
   QTreeWidgetItem* item = ItemOf(record);
   if (!item) return;
   item->setData(0, kStateRole, state);
@@ -332,7 +332,7 @@ void SelectForm::SetItemState(VKBTDeviceInfo* record, int state, DWORD error) {
   for (int c = 0; c < 3; ++c) item->setToolTip(c, why);
 }
 
-QString SelectForm::FailureReason(DWORD error) {
+QString SelectionWindow::FailureReason(DWORD error) {
   switch (error) {
     case ERROR_SUCCESS: return QString();
     case ERROR_OPERATION_ABORTED: return Text(136);
@@ -344,14 +344,14 @@ QString SelectForm::FailureReason(DWORD error) {
   }
 }
 
-void SelectForm::SetStatusText(const QString& text) { status_->setText(text); }
+void SelectionWindow::SetStatusText(const QString& text) { status_->setText(text); }
 
-void SelectForm::SizeColumns() {
+void SelectionWindow::SizeColumns() {
   // resizeColumnToContents never makes a column narrower than its header.
   for (int c = 0; c < 3; ++c) list_->resizeColumnToContents(c);
 }
 
-void SelectForm::UpdateStatusAndOk() {
+void SelectionWindow::UpdateStatusAndOk() {
   int choosable = 0;
   bool selectedChoosable = false;
   for (int i = 0; i < list_->topLevelItemCount(); ++i) {
@@ -364,7 +364,7 @@ void SelectForm::UpdateStatusAndOk() {
   ok_->setEnabled(selectedChoosable);
 }
 
-void SelectForm::StartCheck() {
+void SelectionWindow::StartCheck() {
   EnterCriticalSection(&state_->lock);
   if (!state_->thread) {
     std::vector<VKBTDeviceInfo*> records;
@@ -381,7 +381,7 @@ void SelectForm::StartCheck() {
   LeaveCriticalSection(&state_->lock);
 }
 
-void SelectForm::StopCheck() {
+void SelectionWindow::StopCheck() {
   EnterCriticalSection(&state_->lock);
   if (state_->thread) {
     state_->thread->SetState(0);
@@ -396,7 +396,7 @@ void SelectForm::StopCheck() {
   }
 }
 
-void SelectForm::CheckEnded() {
+void SelectionWindow::CheckEnded() {
   if (state_->waitCursor) {
     releaseMouse();
     QApplication::restoreOverrideCursor();
@@ -407,7 +407,7 @@ void SelectForm::CheckEnded() {
   UpdateStatusAndOk();
 }
 
-void SelectForm::accept() {
+void SelectionWindow::accept() {
   StopCheck();
   const QList<QTreeWidgetItem*> selected = list_->selectedItems();
   VKBTDeviceInfo* record = selected.isEmpty() ? nullptr : RecordOf(selected.first());
@@ -418,12 +418,12 @@ void SelectForm::accept() {
   done(1);
 }
 
-void SelectForm::reject() {
+void SelectionWindow::reject() {
   StopCheck();
   done(0);
 }
 
-void SelectForm::done(int code) {
+void SelectionWindow::done(int code) {
   const QRect frame = frameGeometry();
   state_->rect = RECT{frame.left(), frame.top(), frame.left() + frame.width(), frame.top() + frame.height()};
   QDialog::done(code);

@@ -1,4 +1,4 @@
-// The recorder selection dialog: its state while vkbtSelectDevice runs, the form (dialog
+// The recorder selection dialog: its state while vkbtSelectDevice runs, the window (dialog
 // 102) and the checking thread that tries a link to every listed recorder.
 #pragma once
 
@@ -31,7 +31,7 @@ enum ItemState { kNotTested = 0, kAnswered = 1, kChecking = 2, kNoAnswer = 3 };
 // The dialog's state while vkbtSelectDevice runs. The lock guards the thread slot;
 // everything else belongs to the dialog's thread.
 struct VKBTSelectDialog {
-  HWND window;  // the form
+  HWND window;  // the SelectionWindow
   VKBTDeviceInfo* chosen;  // one reference of the dialog's own, or null
   BOOL waitCursor;  // a wait cursor and the mouse capture are in place for a check
   NXThread* thread;  // the running VKBTDEThread, or null (its self slot)
@@ -43,16 +43,16 @@ struct VKBTSelectDialog {
   VKBTSELECTPARAMS params;  // the caller's parameters
 };
 
-class SelectForm;
+class SelectionWindow;
 
 // The checking thread: tries a link to each record the dialog listed when the check
-// started, in a link list of its own, and posts each item's state to the form. It never
-// waits for the form's thread. The records stay alive meanwhile: the list holds them and
+// started, in a link list of its own, and posts each item's state to the window. It never
+// waits for the window's thread. The records stay alive meanwhile: the list holds them and
 // is neither refilled nor destroyed before the check is stopped.
 class VKBTDEThread : public NXThread {
  public:
   VKBTDEThread(NXThread** self, CRITICAL_SECTION* lock, HWND dialog, std::vector<VKBTDeviceInfo*> records);
-  ~VKBTDEThread() override;  // posts "check ended" to the form
+  ~VKBTDEThread() override;  // posts "check ended" to the window
   void ThreadProc() override;
 
  private:
@@ -62,12 +62,12 @@ class VKBTDEThread : public NXThread {
 
 // Dialog 102. Thin over the state: buttons, list and status line, the resize layout,
 // and the check's start, stop and end.
-class SelectForm : public QDialog {
+class SelectionWindow : public QDialog {
  public:
-  SelectForm(VKBTSelectDialog* state, QWidget* parent);
-  ~SelectForm() override;
+  SelectionWindow(VKBTSelectDialog* state, QWidget* parent);
+  ~SelectionWindow() override;
 
-  // Called on the form's thread (posted by the checking thread where it is the caller).
+  // Called on the window's thread (posted by the checking thread where it is the caller).
   void Fill();
   void SetItemState(VKBTDeviceInfo* record, int state, DWORD error);
   void SetStatusText(const QString& text);

@@ -1,6 +1,6 @@
 // InitDialog: the initializer dialog's behaviour without a window. It keeps the card
 // list current, shows the selected card, starts and cancels the worker, and stores the
-// last card and the options in the registry. The form (fci_ui) hands it the clicks and
+// last card and the options in the registry. The window (fci_ui) hands it the clicks and
 // ticks and does what it asks through IDialogView.
 //
 // Threads and locks: every method except the IInitOwner posts runs on the window
@@ -90,7 +90,7 @@ class InitDialog final : public IInitOwner {
   void PostBeep(DWORD frequency, DWORD durationMs) override;
   void PostRunEnded(DWORD error) override;
 
-  // For the form and tests: whether a worker exists (takes the lock).
+  // For the window and tests: whether a worker exists (takes the lock).
   bool Running();
   bool RunStarted() const { return runStarted_; }
 

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "MainUnit.h"
 #include "nxtest/btpeer.h"
 #include "recorder.h"
 #include "vkbth/devtools.h"
+#include "working_window.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 
 #include <cstring>
 
-#include "MainUnit.h"
 #include "session.h"
+#include "working_window.h"
 
 namespace {
 

@@ -24,12 +24,12 @@
 #include <functional>
 #include <string>
 
-#include "MainUnit.h"
-#include "Proba.h"
-#include "SetUpUnit.h"
+#include "acquisition_worker.h"
 #include "nxpal/msgbox.h"
 #include "nxpal/text.h"
+#include "setup_dialog.h"
 #include "vkbth/devtools.h"
+#include "working_window.h"
 
 namespace {
 
@@ -128,7 +128,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "ordiva_demo: the recorder did not answer\n");
     return 1;
   }
-  ordiva::TForm1* f = program.Form1();
+  ordiva::WorkingWindow* f = program.WorkingWindow();
   f->showNormal();
   f->resize(1400, 820);
 
@@ -144,10 +144,10 @@ int main(int argc, char** argv) {
   Spin(1500);
   save(f, "gains-applied");
 
-  program.Form2()->show();
+  program.SetupDialog()->show();
   Spin(500);
-  save(program.Form2(), "setup-dialog");
-  program.Form2()->hide();
+  save(program.SetupDialog(), "setup-dialog");
+  program.SetupDialog()->hide();
 
   std::printf("ordiva_demo: the patient's particulars\n");
   const std::pair<const char*, const char*> fields[] = {
@@ -171,7 +171,7 @@ int main(int argc, char** argv) {
   std::printf("ordiva_demo: \"Закончить\"\n");
   QTest::mouseClick(f->Button("Button12"), Qt::LeftButton);
   Spin(5000, [&] { return ended; });
-  if (!f->RecordSaved) {
+  if (!f->recordSaved) {
     std::fprintf(stderr, "ordiva_demo: the card record was not written\n");
     save(f, "not-written");
     return 1;

@@ -18,11 +18,11 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "MainUnit.h"
-#include "Proba.h"
-#include "SetUpUnit.h"
+#include "acquisition_worker.h"
 #include "nxpal/text.h"
+#include "setup_dialog.h"
 #include "vkbth/devtools.h"
+#include "working_window.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "ordiva_shots: no recorder\n");
     return 1;
   }
-  ordiva::TForm1* f = program.Form1();
+  ordiva::WorkingWindow* f = program.WorkingWindow();
   f->showNormal();
   f->resize(1620, 938);
   f->findChild<QWidget*>("MaskEditFamilia")->setProperty("text", "Иванова");
@@ -64,15 +64,15 @@ int main(int argc, char** argv) {
   spin(500);
   while (f->sweepX < 1250 && t.elapsed() < 30000) spin(20);
   if (!f->grab().save(argv[2])) return 1;
-  program.Form2()->show();
+  program.SetupDialog()->show();
   QTest::qWait(200);
   QTest::mouseClick(f->findChild<QPushButton*>("Button3"), Qt::LeftButton);  // "Стоп": statistics rows
   QTest::qWait(200);
-  if (!program.Form2()->grab().save(argv[3])) return 1;
+  if (!program.SetupDialog()->grab().save(argv[3])) return 1;
   if (argc == 4) return 0;
 
   // The recorder switched off while the traces run.
-  program.Form2()->hide();
+  program.SetupDialog()->hide();
   QTest::mouseClick(f->findChild<QPushButton*>("Button4"), Qt::LeftButton);  // "Пуск"
   const auto steps = f->Worker()->Steps();
   t.restart();

@@ -23,12 +23,12 @@
 #include <dirent.h>
 #include <unistd.h>
 
-#include "InitDialogWindow.h"
 #include "ids.h"
+#include "init_dialog_window.h"
 #include "nxqt/nxqt.h"
 #include "nxtest/fatimage.h"
-#include "nxtest/temp.h"
 #include "nxtest/svcproc.h"
+#include "nxtest/temp.h"
 
 // Texts in failure messages as text, not as code units.
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }

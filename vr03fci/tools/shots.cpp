@@ -22,8 +22,8 @@
 #include <cstdio>
 #include <string>
 
-#include "InitDialogWindow.h"
 #include "ids.h"
+#include "init_dialog_window.h"
 #include "nxtest/fatimage.h"
 
 namespace {

@@ -1,15 +1,15 @@
 // The about box and its splash form.
-#include "Unit1.h"
+#include "about_box.h"
 
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "Unit3.h"
+#include "picture_window.h"
 
 namespace ordiva {
 
-TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
+AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
   setObjectName("AboutBox");
   setWindowTitle("About");
   auto* panel = new QWidget(this);
@@ -35,7 +35,7 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
   layout->addWidget(ok_);
 }
 
-void TAboutBox::ShowSplash() {
+void AboutBox::ShowSplash() {
   setWindowFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::Tool);
   ok_->hide();
   findChild<QWidget*>("Panel1")->setStyleSheet("#Panel1 { border: 3px solid gray; }");

@@ -1,4 +1,4 @@
-// The recorder set-up dialog TForm2: identity, leads, rate and range from the
+// The recorder set-up dialog: identity, leads, rate and range from the
 // configuration block, the statistics rows for calibrating the gain steps, and the
 // accelerometer's current and zero values.
 #pragma once
@@ -17,23 +17,23 @@ class QTimer;
 
 namespace ordiva {
 
-class TForm1;
+class WorkingWindow;
 
-class TForm2 : public QWidget {
+class SetupDialog : public QWidget {
  public:
-  explicit TForm2(TForm1* form1, struct Environment& env);
+  explicit SetupDialog(WorkingWindow* window, struct Environment& env);
 
-  // Creation after the working window: layout, then (unless the link failed) filling
-  // from the block, captions, the acquisition resumed and the working window shown.
-  void FormCreate();
+  // After the working window's start-up (unless the link failed): filling from the
+  // block, captions, the acquisition resumed and the working window shown.
+  void FillAndStartAcquisition();
 
   // Choices of the three radio groups (indices; -1 when nothing is chosen).
   int RadioIndex(int group) const;  // 1 leads, 2 rate, 3 range
   void SetRadioIndex(int group, int index);
   RecordingChoice Choice() const;
   IdentityTexts Identity() const;
-  // KolOtschZaSutki: the choices into the block and the captions; the number of leads.
-  int KolOtschZaSutki();
+  // The choices into the block and the captions; the number of leads.
+  int StoreRecordingChoice();
   void SetIdentityEnabled(bool enabled);
   void SetWriteEnabled(bool enabled);  // "Записать"
   // Per-channel statistics rows (row 0-2), from "Стоп".
@@ -41,9 +41,9 @@ class TForm2 : public QWidget {
   void ShowCurrent(const std::array<WORD, 3>& zyx);
   void ShowZero(int axis, int value);  // 0 Z, 1 Y, 2 X
 
-  void Button2Click();  // "Применить"
-  void BitBtn1Click();  // "Записать"
-  void FormDblClick();  // identity edits unlocked
+  void OnApplyClicked();  // "Применить"
+  void OnWriteStepsClicked();  // "Записать"
+  void OnDoubleClicked();  // identity edits unlocked
 
   QLineEdit* Edit(const char* name) const;
 
@@ -52,7 +52,7 @@ class TForm2 : public QWidget {
   void mouseDoubleClickEvent(class QMouseEvent* event) override;
 
  private:
-  TForm1* form1_;
+  WorkingWindow* window_;
   Environment& env_;
   std::array<QGroupBox*, 3> groups_{};
   QTimer* zeroFix_ = nullptr;

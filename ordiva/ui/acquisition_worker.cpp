@@ -1,5 +1,5 @@
-// TFProba: the acquisition worker's loop and its suspend, resume and end.
-#include "Proba.h"
+// The acquisition worker's loop and its suspend, resume and end.
+#include "acquisition_worker.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -7,18 +7,19 @@
 
 namespace ordiva {
 
-TFProba::TFProba(QObject* context, std::function<void()> step) : context_(context), step_(std::move(step)) {
+AcquisitionWorker::AcquisitionWorker(QObject* context, std::function<void()> step)
+    : context_(context), step_(std::move(step)) {
   start(QThread::IdlePriority);
 }
 
-TFProba::~TFProba() { Terminate(); }
+AcquisitionWorker::~AcquisitionWorker() { Terminate(); }
 
-void TFProba::Suspend() {
+void AcquisitionWorker::Suspend() {
   std::lock_guard<std::mutex> l(lock_);
   suspended_ = true;
 }
 
-void TFProba::Resume() {
+void AcquisitionWorker::Resume() {
   {
     std::lock_guard<std::mutex> l(lock_);
     suspended_ = false;
@@ -26,22 +27,22 @@ void TFProba::Resume() {
   wake_.notify_all();
 }
 
-bool TFProba::Suspended() const {
+bool AcquisitionWorker::Suspended() const {
   std::lock_guard<std::mutex> l(lock_);
   return suspended_;
 }
 
-bool TFProba::Terminated() const {
+bool AcquisitionWorker::Terminated() const {
   std::lock_guard<std::mutex> l(lock_);
   return terminated_;
 }
 
-unsigned long long TFProba::Steps() const {
+unsigned long long AcquisitionWorker::Steps() const {
   std::lock_guard<std::mutex> l(lock_);
   return steps_;
 }
 
-void TFProba::Terminate() {
+void AcquisitionWorker::Terminate() {
   {
     std::lock_guard<std::mutex> l(lock_);
     terminated_ = true;
@@ -57,7 +58,7 @@ void TFProba::Terminate() {
   while (!wait(5)) QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
 }
 
-void TFProba::run() {
+void AcquisitionWorker::run() {
   for (;;) {
     {
       std::unique_lock<std::mutex> l(lock_);

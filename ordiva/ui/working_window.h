@@ -1,5 +1,5 @@
-// The working window TForm1: the session with one recorder from start-up to the card
-// record, the live traces drawn into a back buffer, and the program's windows around it.
+// The working window: the session with one recorder from start-up to the card record, the
+// live traces drawn into a back buffer, and the program's windows around it.
 #pragma once
 
 #include <QColor>
@@ -28,11 +28,11 @@ class QTimer;
 
 namespace ordiva {
 
-class TForm1;
-class TForm2;
-class TForm3;
-class TAboutBox;
-class TFProba;
+class WorkingWindow;
+class SetupDialog;
+class PictureWindow;
+class AboutBox;
+class AcquisitionWorker;
 class TracePaintBox;
 class AccelBox;
 
@@ -75,7 +75,7 @@ struct Environment {
 };
 
 // The program's windows in the order they are made: picture window (the main window),
-// working window (its creation runs the start-up), set-up dialog, about box.
+// working window (its StartSession runs the start-up), set-up dialog, about box.
 class Program {
  public:
   explicit Program(Environment env);
@@ -83,35 +83,37 @@ class Program {
   // Creates the windows and runs the start-up. False when the program is to end at once
   // (no recorder chosen).
   bool Start();
-  TForm1* Form1() const { return form1_; }
-  TForm2* Form2() const { return form2_; }
-  TForm3* Form3() const { return form3_; }
+  // Inside Program these names are the accessors: the classes are ordiva::WorkingWindow...
+  ordiva::WorkingWindow* WorkingWindow() const { return window_; }
+  ordiva::SetupDialog* SetupDialog() const { return setup_; }
+  ordiva::PictureWindow* PictureWindow() const { return picture_; }
 
  private:
   Environment env_;
-  TForm3* form3_ = nullptr;
-  TForm1* form1_ = nullptr;
-  TForm2* form2_ = nullptr;
+  ordiva::PictureWindow* picture_ = nullptr;
+  ordiva::WorkingWindow* window_ = nullptr;
+  ordiva::SetupDialog* setup_ = nullptr;
 };
 
-class TForm1 : public QWidget {
+class WorkingWindow : public QWidget {
  public:
-  TForm1(Environment& env, TForm3* picture);
-  ~TForm1() override;
+  WorkingWindow(Environment& env, PictureWindow* picture);
+  ~WorkingWindow() override;
 
-  // Start-up (the window's creation): false when no recorder was chosen.
-  bool FormCreate();
-  void SetSetupDialog(TForm2* dialog) { form2_ = dialog; }
+  // The start-up: splash, recorder selection, link, greeting and configuration, the
+  // stream started. False when no recorder was chosen.
+  bool StartSession();
+  void SetSetupDialog(SetupDialog* dialog) { setup_ = dialog; }
 
   // Session state (user-interface thread only).
   Recorder recorder;
   Acquisition acquisition;
   CaptionState captions;
   PatientBlock patientBlock;
-  bool FatalLink = false;
-  bool GreetingTimeout = false;
-  bool RecordSaved = false;
-  bool StopAtSweepEnd = false;
+  bool fatalLink = false;
+  bool greetingTimeout = false;
+  bool recordSaved = false;
+  bool stopAtSweepEnd = false;
   bool zeroFixArmed = false;
   int leads = 3;
   double speed = 1, amplitude = 1;
@@ -120,7 +122,7 @@ class TForm1 : public QWidget {
   BodyPosition position = BodyPosition::OnBack;
   HVKBTDEVICE device = nullptr;
 
-  TFProba* Worker() const { return worker_.get(); }
+  AcquisitionWorker* Worker() const { return worker_.get(); }
   const QImage& BackBuffer() const { return back_; }
   // Trace colour of channel 1-3, as read from the coloured circles when the window was
   // last activated.
@@ -134,31 +136,33 @@ class TForm1 : public QWidget {
   void RebuildCaptions();
   void UpdateLinkQuality();
 
-  // Handlers.
   // The link to the recorder: lost (acquisition stopped, "Пуск" takes it up again), and
   // being taken up again on a thread of its own.
   bool LinkLost() const { return linkLost_; }
   bool Reconnecting() const { return reconnecting_; }
 
-  void Button1Click();  // "Закончить"
-  void Button2Click();  // "Медленнее"
-  void Button3Click();  // "Стоп"
-  void Button4Click();  // "Пуск"
-  void Button5Click();  // "Быстрее"
-  void Button6Click();  // "Больше"
-  void Button7Click();  // "Меньше"
-  void Button8Click();  // "Применить"
-  void Button9Click();  // "ОстановФП"
-  void Button10Click();  // "ПускФП"
-  void Button11Click();  // "Установка параметров"
-  void Button13Click();  // "Норма" / "Настройка"
-  void Timer1Timer();
-  void tmr1Timer();
-  void MaskEdit12Enter();  // age
-  void MaskEditFamiliaEnter();
-  void MaskEdit5Click();
-  void MaskEdit5KeyUp();
-  void PanelEnter();  // the right-hand panel gets the focus
+  // Buttons (working_window_buttons.cpp; "Закончить" in working_window_patient.cpp).
+  void OnStartClicked();  // "Пуск": the display runs again, or a lost link is taken up
+  void OnStopClicked();  // "Стоп": the display stops at the sweep's end
+  void OnSlowerClicked();  // "Медленнее"
+  void OnFasterClicked();  // "Быстрее"
+  void OnLargerClicked();  // "Больше": taller traces
+  void OnSmallerClicked();  // "Меньше"
+  void OnStreamStartClicked();  // "ПускФП": acquisition resumed
+  void OnStreamStopClicked();  // "ОстановФП": acquisition suspended
+  void OnApplyGainsClicked();  // "Применить": the gains to the recorder
+  void OnSetupClicked();  // "Установка параметров": the set-up dialog
+  void OnModeClicked();  // "Норма" / "Настройка": the recorder's mode switched
+  void OnFinishClicked();  // "Закончить": the card written, the recorder released
+  // Timers: the supply voltage every 10 s, the splash's end after 2 s.
+  void OnSupplyTimer();
+  void OnSplashTimer();
+  // The patient panel's fields.
+  void OnAgeEntered();  // the age from the birth date
+  void OnSurnameEntered();  // the stored surname into an empty field
+  void OnSexClicked();
+  void OnSexKeyReleased();
+  void OnPanelEntered();  // the right-hand panel gets the focus
 
   QWidget* Control(const char* name) const;
   QLineEdit* Edit(const char* name) const;
@@ -193,18 +197,18 @@ class TForm1 : public QWidget {
   int TraceHeight() const;
 
   Environment& env_;
-  TForm3* form3_;
-  TForm2* form2_ = nullptr;
-  TAboutBox* about_ = nullptr;
-  std::unique_ptr<TFProba> worker_;
+  PictureWindow* picture_;
+  SetupDialog* setup_ = nullptr;
+  AboutBox* aboutBox_ = nullptr;
+  std::unique_ptr<AcquisitionWorker> worker_;
   QWidget* topPanel_ = nullptr;
   QWidget* rightPanel_ = nullptr;
   TracePaintBox* paintBox_ = nullptr;
   AccelBox* accelBox_ = nullptr;
   QLabel* warning_ = nullptr;
   QLabel* quality_ = nullptr;
-  QTimer* timer1_ = nullptr;
-  QTimer* tmr1_ = nullptr;
+  QTimer* supplyTimer_ = nullptr;
+  QTimer* splashTimer_ = nullptr;
   QTimer* qualityTimer_ = nullptr;
   QTimer* refresh_ = nullptr;
   QRect dirty_;  // part of the back buffer drawn since the last repaint

@@ -1,5 +1,5 @@
 // Dialog 101 over Qt Widgets, and the program's windowed run.
-#include "InitDialogWindow.h"
+#include "init_dialog_window.h"
 
 #include <QAbstractItemView>
 #include <QApplication>

@@ -1,6 +1,6 @@
 // The picture window, its connection animation, and the JPEG pictures decoded with
 // libjpeg.
-#include "Unit3.h"
+#include "picture_window.h"
 
 #include <QCloseEvent>
 #include <QPainter>
@@ -61,13 +61,14 @@ QImage DecodeJpeg(const unsigned char* data, size_t size) {
 QImage PictureWindowImage() { return DecodeJpeg(kPictureWindowJpeg, sizeof kPictureWindowJpeg); }
 QImage AboutBoxImage() { return DecodeJpeg(kAboutBoxJpeg, sizeof kAboutBoxJpeg); }
 
-TForm3::TForm3(std::function<void()> onClose) : QWidget(nullptr, Qt::FramelessWindowHint), onClose_(std::move(onClose)) {
+PictureWindow::PictureWindow(std::function<void()> onClose)
+    : QWidget(nullptr, Qt::FramelessWindowHint), onClose_(std::move(onClose)) {
   setObjectName("Form3");
   picture_ = PictureWindowImage();
   Repaint();
 }
 
-void TForm3::Repaint() {
+void PictureWindow::Repaint() {
   canvas_ = QImage(size().expandedTo(QSize(1, 1)), QImage::Format_RGB32);
   canvas_.fill(kSkyBlue);
   QPainter p(&canvas_);
@@ -76,19 +77,19 @@ void TForm3::Repaint() {
   update();
 }
 
-void TForm3::resizeEvent(QResizeEvent*) { Repaint(); }
+void PictureWindow::resizeEvent(QResizeEvent*) { Repaint(); }
 
-void TForm3::paintEvent(QPaintEvent* e) {
+void PictureWindow::paintEvent(QPaintEvent* e) {
   QPainter p(this);
   p.drawImage(e->rect(), canvas_, e->rect());
 }
 
-void TForm3::closeEvent(QCloseEvent* e) {
+void PictureWindow::closeEvent(QCloseEvent* e) {
   e->accept();
   if (onClose_) onClose_();
 }
 
-void TForm3::PlayConnectionAnimation(int screenWidth, int screenHeight, const std::function<void(DWORD)>& sleep,
+void PictureWindow::PlayConnectionAnimation(int screenWidth, int screenHeight, const std::function<void(DWORD)>& sleep,
                                      DWORD stepMs) {
   const QPointF centre(screenWidth / 2 - 320, screenHeight / 2);
   for (int k = 1; k <= 100; ++k) {

@@ -1,6 +1,6 @@
-// The set-up dialog: controls, filling at creation, "Применить", "Записать", zero
+// The set-up dialog: controls, filling after the start-up, "Применить", "Записать", zero
 // requests and the identity edits' service unlock.
-#include "SetUpUnit.h"
+#include "setup_dialog.h"
 
 #include <QFontMetrics>
 #include <QGridLayout>
@@ -15,8 +15,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "MainUnit.h"
-#include "Proba.h"
+#include "acquisition_worker.h"
+#include "working_window.h"
 
 namespace ordiva {
 namespace {
@@ -34,7 +34,8 @@ constexpr const char* kRows[3][3] = {{"Edit5", "Edit9", "Edit12"}, {"Edit7", "Ed
 
 }  // namespace
 
-TForm2::TForm2(TForm1* form1, Environment& env) : QWidget(nullptr, Qt::Dialog), form1_(form1), env_(env) {
+SetupDialog::SetupDialog(WorkingWindow* window, Environment& env)
+    : QWidget(nullptr, Qt::Dialog), window_(window), env_(env) {
   setObjectName("Form2");
   const QFontMetrics fm(font());
   const int a = static_cast<int>(std::lround(2.5 * fm.boundingRect("0123456789").height()));
@@ -127,37 +128,37 @@ TForm2::TForm2(TForm1* form1, Environment& env) : QWidget(nullptr, Qt::Dialog), 
   }
   auto* write = new QPushButton("Записать", this);
   named(write, "BitBtn1", "Записать");
-  connect(write, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
+  connect(write, &QPushButton::clicked, this, [this] { OnWriteStepsClicked(); });
   stats->addWidget(write, 3, 1, 1, 3);
   grid->addLayout(stats, 1, 2);
 
   auto* apply = new QPushButton("Применить", this);
   named(apply, "Button2", "Применить");
-  connect(apply, &QPushButton::clicked, this, [this] { Button2Click(); });
+  connect(apply, &QPushButton::clicked, this, [this] { OnApplyClicked(); });
   grid->addWidget(apply, 2, 0);
 
   zeroFix_ = new QTimer(this);
   zeroFix_->setSingleShot(true);
   zeroFix_->setInterval(env_.zeroFixMs);
-  connect(zeroFix_, &QTimer::timeout, this, [this] { form1_->zeroFixArmed = true; });
+  connect(zeroFix_, &QTimer::timeout, this, [this] { window_->zeroFixArmed = true; });
   setFixedSize(sizeHint().width(), std::max(sizeHint().height(), 15 * a / 2));
 }
 
-QLineEdit* TForm2::Edit(const char* name) const { return findChild<QLineEdit*>(name); }
+QLineEdit* SetupDialog::Edit(const char* name) const { return findChild<QLineEdit*>(name); }
 
-int TForm2::RadioIndex(int group) const {
+int SetupDialog::RadioIndex(int group) const {
   const auto radios = groups_[static_cast<size_t>(group - 1)]->findChildren<QRadioButton*>();
   for (int i = 0; i < radios.size(); ++i)
     if (radios[i]->isChecked()) return i;
   return -1;
 }
 
-void TForm2::SetRadioIndex(int group, int index) {
+void SetupDialog::SetRadioIndex(int group, int index) {
   const auto radios = groups_[static_cast<size_t>(group - 1)]->findChildren<QRadioButton*>();
   if (index >= 0 && index < radios.size()) radios[index]->setChecked(true);
 }
 
-RecordingChoice TForm2::Choice() const {
+RecordingChoice SetupDialog::Choice() const {
   RecordingChoice c;
   c.leadsIndex = std::max(RadioIndex(1), 0);
   c.rateIndex = std::max(RadioIndex(2), 0);
@@ -165,25 +166,25 @@ RecordingChoice TForm2::Choice() const {
   return c;
 }
 
-IdentityTexts TForm2::Identity() const {
+IdentityTexts SetupDialog::Identity() const {
   auto t = [&](const char* name) { return U(Edit(name)->text()); };
   return {t("Edit1"), t("Edit2"), t("Edit13"), t("Edit3"), t("Edit4"), t("Edit6")};
 }
 
-void TForm2::SetIdentityEnabled(bool enabled) {
+void SetupDialog::SetIdentityEnabled(bool enabled) {
   for (const auto& [name, caption] : kIdentity) Edit(name)->setEnabled(enabled);
 }
 
-void TForm2::SetWriteEnabled(bool enabled) { findChild<QPushButton*>("BitBtn1")->setEnabled(enabled); }
+void SetupDialog::SetWriteEnabled(bool enabled) { findChild<QPushButton*>("BitBtn1")->setEnabled(enabled); }
 
-void TForm2::FormCreate() {
-  if (form1_->FatalLink) return;
-  RecorderConfig& c = form1_->recorder.config();
+void SetupDialog::FillAndStartAcquisition() {
+  if (window_->fatalLink) return;
+  RecorderConfig& c = window_->recorder.config();
   c.marker = 5;
-  form1_->captions.rateHz = c.RateHz();
+  window_->captions.rateHz = c.RateHz();
   SetRadioIndex(2, RateIndexOfCode(c.rateCode));
-  form1_->leads = c.leads;
-  form1_->captions.leads = c.leads;
+  window_->leads = c.leads;
+  window_->captions.leads = c.leads;
   SetRadioIndex(1, c.leads - 1);
   const IdentityTexts t = IdentityFromConfig(c);
   Edit("Edit1")->setText(Q(t.year));
@@ -192,24 +193,26 @@ void TForm2::FormCreate() {
   Edit("Edit3")->setText(Q(t.modification));
   Edit("Edit4")->setText(Q(t.version));
   Edit("Edit6")->setText(Q(t.bitDepth));
-  form1_->RebuildCaptions();
+  window_->RebuildCaptions();
   Edit("LabeledEdit1")->setText(Q(kRecorderType));
-  form1_->acquisition.decoder.Reset();
-  form1_->Worker()->Resume();
-  form1_->showMaximized();
+  window_->acquisition.decoder.Reset();
+  window_->Worker()->Resume();
+  window_->showMaximized();
   SetWriteEnabled(c.InSetupMode());
   zeroFix_->start();
 }
 
-int TForm2::KolOtschZaSutki() { return ApplyRecordingChoice(Choice(), form1_->recorder.config(), form1_->captions); }
+int SetupDialog::StoreRecordingChoice() {
+  return ApplyRecordingChoice(Choice(), window_->recorder.config(), window_->captions);
+}
 
-void TForm2::ShowStatistics(int row, const StatisticsRow& v) {
+void SetupDialog::ShowStatistics(int row, const StatisticsRow& v) {
   Edit(kRows[row][0])->setText(Q(v.minimum));
   Edit(kRows[row][1])->setText(Q(v.maximum));
   Edit(kRows[row][2])->setText(Q(v.halfSwing));
 }
 
-void TForm2::ShowCurrent(const std::array<WORD, 3>& zyx) {
+void SetupDialog::ShowCurrent(const std::array<WORD, 3>& zyx) {
   // Called at every acquisition step: the fields are looked up once.
   if (!current_[0]) {
     static const char* kCurrent[] = {"edt1", "edt2", "edt3"};
@@ -222,58 +225,58 @@ void TForm2::ShowCurrent(const std::array<WORD, 3>& zyx) {
   }
 }
 
-void TForm2::ShowZero(int axis, int value) {
+void SetupDialog::ShowZero(int axis, int value) {
   static const char* kZero[] = {"edt4", "edt5", "edt6"};
   Edit(kZero[axis])->setText(Q(RightAligned(value, 4)));
 }
 
-void TForm2::Button2Click() {  // "Применить"
-  Recorder& rec = form1_->recorder;
+void SetupDialog::OnApplyClicked() {  // "Применить"
+  Recorder& rec = window_->recorder;
   StopRecorderStream(rec);
   rec.ReadConfig();
   env_.sleep(1000);
   StoreIdentity(Identity(), rec.config());
-  const int leads = KolOtschZaSutki();
+  const int leads = StoreRecordingChoice();
   rec.config().leads = static_cast<BYTE>(leads);
-  form1_->leads = leads;
-  form1_->RebuildCaptions();
-  rec.config().accelZeroX.Set(static_cast<WORD>(form1_->acquisition.zeros[2]));
-  rec.config().accelZeroY.Set(static_cast<WORD>(form1_->acquisition.zeros[1]));
-  rec.config().accelZeroZ.Set(static_cast<WORD>(form1_->acquisition.zeros[0]));
+  window_->leads = leads;
+  window_->RebuildCaptions();
+  rec.config().accelZeroX.Set(static_cast<WORD>(window_->acquisition.zeros[2]));
+  rec.config().accelZeroY.Set(static_cast<WORD>(window_->acquisition.zeros[1]));
+  rec.config().accelZeroZ.Set(static_cast<WORD>(window_->acquisition.zeros[0]));
   rec.WriteConfig();
   hide();
   env_.sleep(100);
   SetIdentityEnabled(false);
-  form1_->RestartSweep();
+  window_->RestartSweep();
   rec.StartStream();
 }
 
-void TForm2::BitBtn1Click() {  // "Записать": half swings become the gain steps
+void SetupDialog::OnWriteStepsClicked() {  // "Записать": half swings become the gain steps
   static const char* kSpins[] = {"SpinEdit3", "SpinEdit2", "SpinEdit1"};
   for (int i = 0; i < 3; ++i) {
     const long long step = NumberOrZero(U(Edit(kRows[i][2])->text()));
-    auto* spin = form1_->findChild<QSpinBox*>(kSpins[i]);
+    auto* spin = window_->findChild<QSpinBox*>(kSpins[i]);
     spin->setValue(static_cast<int>(step));
     spin->setSingleStep(static_cast<int>(step));
-    form1_->recorder.config().gainStep[i].Set(static_cast<WORD>(step));
+    window_->recorder.config().gainStep[i].Set(static_cast<WORD>(step));
   }
   env_.sleep(100);
 }
 
-void TForm2::FormDblClick() { SetIdentityEnabled(true); }
+void SetupDialog::OnDoubleClicked() { SetIdentityEnabled(true); }
 
-void TForm2::mouseDoubleClickEvent(QMouseEvent* event) {
-  FormDblClick();
+void SetupDialog::mouseDoubleClickEvent(QMouseEvent* event) {
+  OnDoubleClicked();
   QWidget::mouseDoubleClickEvent(event);
 }
 
-bool TForm2::eventFilter(QObject* watched, QEvent* event) {
+bool SetupDialog::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::MouseButtonDblClick) {
     const QString name = watched->objectName();
-    if (name == "LabeledEdit1") FormDblClick();
-    if (name == "edt1") form1_->acquisition.zeroRequest[0] = true;
-    if (name == "edt2") form1_->acquisition.zeroRequest[1] = true;
-    if (name == "edt3") form1_->acquisition.zeroRequest[2] = true;
+    if (name == "LabeledEdit1") OnDoubleClicked();
+    if (name == "edt1") window_->acquisition.zeroRequest[0] = true;
+    if (name == "edt2") window_->acquisition.zeroRequest[1] = true;
+    if (name == "edt3") window_->acquisition.zeroRequest[2] = true;
   }
   return QWidget::eventFilter(watched, event);
 }

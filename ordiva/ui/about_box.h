@@ -1,4 +1,4 @@
-// The about box TAboutBox: caption "About", one stretched picture, four labels that stay
+// The about box: caption "About", one stretched picture, four labels that stay
 // empty and "OK"; shown borderless as the splash at start-up.
 #pragma once
 
@@ -8,9 +8,9 @@ class QPushButton;
 
 namespace ordiva {
 
-class TAboutBox : public QDialog {
+class AboutBox : public QDialog {
  public:
-  explicit TAboutBox(QWidget* parent = nullptr);
+  explicit AboutBox(QWidget* parent = nullptr);
   // The splash: no border, "OK" hidden, panel border 3, on top, painted at once.
   void ShowSplash();
   QPushButton* OKButton() const { return ok_; }

@@ -1,7 +1,6 @@
-// TFProba, the acquisition worker: a thread at idle priority that hands one acquisition
-// step after another to the user-interface thread and waits for each, so that steps and
-// button handlers never overlap and only the user-interface thread touches the link and
-// the widgets.
+// The acquisition worker: a thread at idle priority that hands one acquisition step after
+// another to the user-interface thread and waits for each, so that steps and button
+// handlers never overlap and only the user-interface thread touches the link and widgets.
 #pragma once
 
 #include <QThread>
@@ -12,12 +11,12 @@
 
 namespace ordiva {
 
-class TFProba : public QThread {
+class AcquisitionWorker : public QThread {
  public:
   // step runs on the thread of context for every turn of the loop. The worker starts
   // suspended.
-  TFProba(QObject* context, std::function<void()> step);
-  ~TFProba() override;
+  AcquisitionWorker(QObject* context, std::function<void()> step);
+  ~AcquisitionWorker() override;
 
   // Suspension takes effect between steps: a step already handed over still runs unless
   // it has not begun yet, in which case it is skipped.

@@ -1,4 +1,4 @@
-// The picture window TForm3: the application's main window (closing it ends the
+// The picture window: the application's main window (closing it ends the
 // program), borderless and sky-blue with one centred picture, which shows the
 // connection animation while the link is made.
 #pragma once
@@ -12,9 +12,9 @@
 
 namespace ordiva {
 
-class TForm3 : public QWidget {
+class PictureWindow : public QWidget {
  public:
-  explicit TForm3(std::function<void()> onClose);
+  explicit PictureWindow(std::function<void()> onClose);
   // 100 green arcs of radius 5 ... 500 around (screen width / 2 - 320, screen height / 2),
   // each open on the right, the window updated after each and sleep(stepMs) between them.
   void PlayConnectionAnimation(int screenWidth, int screenHeight, const std::function<void(DWORD)>& sleep,
