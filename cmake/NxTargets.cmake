@@ -14,6 +14,15 @@ function(nx_strict target)
   endif()
 endfunction()
 
+# nx_calls_outside_objects(TARGET): the target calls methods of interfaces of its callers'
+# making, which a C caller builds as tables of functions without C++ type information, so
+# UBSan's dynamic type check (vptr) cannot apply to those calls: it is left out there.
+function(nx_calls_outside_objects target)
+  if(NX_SANITIZE OR NX_FUZZ)
+    target_compile_options(${target} PRIVATE -fno-sanitize=vptr)
+  endif()
+endfunction()
+
 if(NX_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer
                       -fno-sanitize-recover=undefined)
