@@ -1,4 +1,5 @@
-# Helpers shared by every room: warning flags, sanitizers, tests, fuzz targets.
+# Helpers shared by every room: warning flags (and, with them, the embedding of static
+# libraries' resources), sanitizers, tests, fuzz targets.
 
 # Warnings are errors only where we choose the compiler (the dev, tsan and fuzz presets
 # and CI): a user's build with another compiler must not fail on a warning new to it.
@@ -11,6 +12,10 @@ function(nx_strict target)
   target_compile_options(${target} PRIVATE -Wall -Wextra)
   if(NX_WERROR)
     target_compile_options(${target} PRIVATE -Werror)
+  endif()
+  # A program or shared library embeds the resources of the static libraries it links.
+  if(COMMAND nx_embed_resources_later)
+    nx_embed_resources_later(${target})
   endif()
 endfunction()
 
