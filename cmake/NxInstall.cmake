@@ -19,6 +19,9 @@ foreach(lib nxpal nxqt nxrtl thbc vkbth vkrt)
   list(APPEND NX_INSTALLED_LIBRARIES ${lib})
   set_target_properties(${lib} PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
   get_target_property(dirs ${lib} INTERFACE_INCLUDE_DIRECTORIES)
+  if(NOT dirs)
+    continue()  # its headers come with vkpublic
+  endif()
   set(wrapped "")
   foreach(dir ${dirs})
     if(dir MATCHES "^\\$<")
@@ -31,7 +34,9 @@ foreach(lib nxpal nxqt nxrtl thbc vkbth vkrt)
   set_target_properties(${lib} PROPERTIES INTERFACE_INCLUDE_DIRECTORIES "${wrapped}")
 endforeach()
 
-install(TARGETS ${NX_INSTALLED_LIBRARIES} EXPORT VeltrakTargets
+# The public headers' own target (include/) carries their folder to the libraries' callers.
+target_include_directories(vkpublic INTERFACE $<INSTALL_INTERFACE:${NX_INCLUDE_SUBDIR}>)
+install(TARGETS ${NX_INSTALLED_LIBRARIES} vkpublic EXPORT VeltrakTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev
         INCLUDES DESTINATION ${NX_INCLUDE_SUBDIR})
 install(EXPORT VeltrakTargets NAMESPACE Veltrak:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Veltrak

@@ -1,5 +1,6 @@
 // Public header of the Bluetooth link library vkbth: byte-stream links to recorders
-// opened from device records, with a per-link time limit for reads and writes.
+// opened from device records, with a per-link time limit for reads and writes. For C11
+// and C++ callers alike.
 #pragma once
 
 #include <stddef.h>
@@ -11,8 +12,8 @@
 
 // Both handles are addresses of objects of the library, opaque to callers. Each object
 // begins with a 16-byte type tag that every function checks before using it.
-using HVKBTDEVICE = void*;  // a device record (VKBTDeviceInfo), reference-counted
-using HVKBTLINK = void*;  // an open link (VKBTLink), reference-counted
+typedef void* HVKBTDEVICE;  // a device record (VKBTDeviceInfo), reference-counted
+typedef void* HVKBTLINK;  // an open link (VKBTLink), reference-counted
 
 // Every function sets the calling thread's last error on every path (0 on success):
 // ERROR_INVALID_PARAMETER (87) for a null or unreadable handle, a null buffer or out
@@ -47,12 +48,13 @@ VKBTH_API BOOL vkbtDeviceInfoClose(HVKBTDEVICE device);
 
 // ---- recorder selection -------------------------------------------------------------
 // Flags of VKBTSELECTPARAMS.
-inline constexpr DWORD VKBTSP_RECT_REGISTRY = 0x1;  // window rectangle in HKCU (key path, value name)
-inline constexpr DWORD VKBTSP_RECT_BUFFER = 0x2;  // window rectangle in the caller's buffer; wins over bit 0
-inline constexpr DWORD VKBTSP_SERVICE_CLASS = 0x4;  // connect to a service class instead of a channel
+NX_CONST(DWORD, VKBTSP_RECT_REGISTRY, 0x1);  // window rectangle in HKCU (key path, value name)
+NX_CONST(DWORD, VKBTSP_RECT_BUFFER, 0x2);  // window rectangle in the caller's buffer; wins over bit 0
+NX_CONST(DWORD, VKBTSP_SERVICE_CLASS, 0x4);  // connect to a service class instead of a channel
 
 // The caller's parameters of vkbtSelectDevice, fields in this order with these integer
 // widths (the 32-bit layout is 44 bytes; pointer fields are pointer-sized here).
+typedef struct VKBTSELECTPARAMS VKBTSELECTPARAMS;
 struct VKBTSELECTPARAMS {
   DWORD dwSize;  // set by the caller; not tested
   DWORD dwFlags;  // VKBTSP_ bits; others are ignored
@@ -73,7 +75,7 @@ struct VKBTSELECTPARAMS {
                     // CoTaskMemAlloc and stored here (the caller frees it)
   };
 };
-static_assert(offsetof(VKBTSELECTPARAMS, guidServiceClass) == 32 && offsetof(VKBTSELECTPARAMS, cbRect) == 48 &&
+NX_STATIC_ASSERT(offsetof(VKBTSELECTPARAMS, guidServiceClass) == 32 && offsetof(VKBTSELECTPARAMS, cbRect) == 48 &&
               offsetof(VKBTSELECTPARAMS, pvRect) == 56 && sizeof(VKBTSELECTPARAMS) == 64);
 // The window rectangle kept between calls: left, top, right, bottom of the dialog's
 // outer window in screen coordinates (a RECT, 16 bytes, little-endian).

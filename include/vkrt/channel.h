@@ -11,24 +11,49 @@
 // keep their places. Interfaces of which only IUnknown is used here declare nothing more:
 // their own methods belong to the objects that implement them.
 
+#ifdef __cplusplus
 inline constexpr IID IID_ILinkChannel = nx::Guid("62DC1540-6176-4933-ACBD-0F947DDF4E59");
 inline constexpr IID IID_ILinkChannelAccess = nx::Guid("62DC1541-6176-4933-ACBD-0F947DDF4E59");
 inline constexpr IID IID_ILinkChannelAccess2 = nx::Guid("62DC1542-6176-4933-ACBD-0F947DDF4E59");
 inline constexpr IID IID_ILinkChannelWriter = nx::Guid("62DC1544-6176-4933-ACBD-0F947DDF4E59");
 inline constexpr IID IID_IStreamChannel = nx::Guid("BB9F6E49-771A-46FD-AD61-4CD565843C59");
+#else
+NX_C_GUID(IID, IID_ILinkChannel, 0x62DC1540, 0x6176, 0x4933, 0xAC, 0xBD, 0x0F, 0x94, 0x7D, 0xDF, 0x4E, 0x59);
+NX_C_GUID(IID, IID_ILinkChannelAccess, 0x62DC1541, 0x6176, 0x4933, 0xAC, 0xBD, 0x0F, 0x94, 0x7D, 0xDF, 0x4E, 0x59);
+NX_C_GUID(IID, IID_ILinkChannelAccess2, 0x62DC1542, 0x6176, 0x4933, 0xAC, 0xBD, 0x0F, 0x94, 0x7D, 0xDF, 0x4E, 0x59);
+NX_C_GUID(IID, IID_ILinkChannelWriter, 0x62DC1544, 0x6176, 0x4933, 0xAC, 0xBD, 0x0F, 0x94, 0x7D, 0xDF, 0x4E, 0x59);
+NX_C_GUID(IID, IID_IStreamChannel, 0xBB9F6E49, 0x771A, 0x46FD, 0xAD, 0x61, 0x4C, 0xD5, 0x65, 0x84, 0x3C, 0x59);
+#endif
 // Data interfaces of a link channel. A channel whose attributes have bit 17 set is read
 // through the alternative format when a reader asks for the default one.
+#ifdef __cplusplus
 inline constexpr IID IID_LinkDefaultFormat = nx::Guid("62DC1543-6176-4933-ACBD-0F947DDF4E59");
 inline constexpr IID IID_LinkAltFormat = nx::Guid("62DC1548-6176-4933-ACBD-0F947DDF4E59");
-inline constexpr DWORD VK_LINK_ATTR_ALTFORMAT = 1u << 17;
+#else
+NX_C_GUID(IID, IID_LinkDefaultFormat, 0x62DC1543, 0x6176, 0x4933, 0xAC, 0xBD, 0x0F, 0x94, 0x7D, 0xDF, 0x4E, 0x59);
+NX_C_GUID(IID, IID_LinkAltFormat, 0x62DC1548, 0x6176, 0x4933, 0xAC, 0xBD, 0x0F, 0x94, 0x7D, 0xDF, 0x4E, 0x59);
+#endif
+NX_CONST(DWORD, VK_LINK_ATTR_ALTFORMAT, 1u << 17);
 
 // A data source object with numbered channels (no IID of its own is ever asked for).
+typedef struct IChannelSource IChannelSource;
+#ifdef __cplusplus
 struct IChannelSource : IUnknown {
   virtual HRESULT STDMETHODCALLTYPE Reserved1() = 0;
   // Channel dwIndex as the interface riid names, into *ppChannel (one reference).
   virtual HRESULT STDMETHODCALLTYPE GetChannel(DWORD dwIndex, REFIID riid, void** ppChannel) = 0;
 };
+#else
+NX_C_INTERFACE(IChannelSource);
+struct IChannelSourceVtbl {
+  NX_C_IUNKNOWN_METHODS(IChannelSource);
+  HRESULT (*Reserved1)(IChannelSource* This);
+  HRESULT (*GetChannel)(IChannelSource* This, DWORD dwIndex, REFIID riid, void** ppChannel);
+};
+#endif
 
+typedef struct ILinkChannel ILinkChannel;
+#ifdef __cplusplus
 struct ILinkChannel : IUnknown {
   // An access object of the kind riid names, into *ppAccess (one reference).
   virtual HRESULT STDMETHODCALLTYPE OpenAccess(REFIID riid, void** ppAccess) = 0;
@@ -37,28 +62,74 @@ struct ILinkChannel : IUnknown {
   // Attribute bits of the channel (bit 17: VK_LINK_ATTR_ALTFORMAT).
   virtual DWORD STDMETHODCALLTYPE GetAttributes() = 0;
 };
+#else
+NX_C_INTERFACE(ILinkChannel);
+struct ILinkChannelVtbl {
+  NX_C_IUNKNOWN_METHODS(ILinkChannel);
+  HRESULT (*OpenAccess)(ILinkChannel* This, REFIID riid, void** ppAccess);
+  HRESULT (*Reserved2)(ILinkChannel* This);
+  HRESULT (*Reserved3)(ILinkChannel* This);
+  DWORD (*GetAttributes)(ILinkChannel* This);
+};
+#endif
 
+typedef struct ILinkChannelAccess ILinkChannelAccess;
+#ifdef __cplusplus
 struct ILinkChannelAccess : IUnknown {
   virtual DWORD STDMETHODCALLTYPE GetCount() = 0;
   // The result is not used.
   virtual HRESULT STDMETHODCALLTYPE SetContext(DWORD dwContext, DWORD dwParam) = 0;
   virtual DWORD STDMETHODCALLTYPE GetState() = 0;
 };
+#else
+NX_C_INTERFACE(ILinkChannelAccess);
+struct ILinkChannelAccessVtbl {
+  NX_C_IUNKNOWN_METHODS(ILinkChannelAccess);
+  DWORD (*GetCount)(ILinkChannelAccess* This);
+  HRESULT (*SetContext)(ILinkChannelAccess* This, DWORD dwContext, DWORD dwParam);
+  DWORD (*GetState)(ILinkChannelAccess* This);
+};
+#endif
 
+typedef struct ILinkChannelAccess2 ILinkChannelAccess2;
+#ifdef __cplusplus
 struct ILinkChannelAccess2 : IUnknown {};
+#else
+NX_C_INTERFACE(ILinkChannelAccess2);
+struct ILinkChannelAccess2Vtbl {
+  NX_C_IUNKNOWN_METHODS(ILinkChannelAccess2);
+};
+#endif
 
 // Must answer QueryInterface for ILinkChannelAccess, the caller's data interface and,
 // for the "2" functions, ILinkChannelAccess2.
+typedef struct ILinkChannelWriter ILinkChannelWriter;
+#ifdef __cplusplus
 struct ILinkChannelWriter : IUnknown {};
+#else
+NX_C_INTERFACE(ILinkChannelWriter);
+struct ILinkChannelWriterVtbl {
+  NX_C_IUNKNOWN_METHODS(ILinkChannelWriter);
+};
+#endif
 
 // Must answer QueryInterface for IDataStream.
+typedef struct IStreamChannel IStreamChannel;
+#ifdef __cplusplus
 struct IStreamChannel : IUnknown {};
+#else
+NX_C_INTERFACE(IStreamChannel);
+struct IStreamChannelVtbl {
+  NX_C_IUNKNOWN_METHODS(IStreamChannel);
+};
+#endif
 
 // ---- records ----------------------------------------------------------------------------
 // Owned by the caller. Between its initialiser and its free function the interface
 // pointers belong to the record (one reference each); the fields the caller sets are
 // named so.
 
+typedef struct VKLINKACCESSRD VKLINKACCESSRD;
 struct VKLINKACCESSRD {
   DWORD channel;               // set by the caller: the channel's index
   ILinkChannel* link;          // the channel
@@ -68,6 +139,7 @@ struct VKLINKACCESSRD {
   BOOL stateFlag;              // GetState of the access object was 2
 };
 
+typedef struct VKLINKACCESSRD2 VKLINKACCESSRD2;
 struct VKLINKACCESSRD2 {
   DWORD channel;                 // set by the caller: the channel's index
   ILinkChannel* link;            // the channel
@@ -78,6 +150,7 @@ struct VKLINKACCESSRD2 {
   BOOL stateFlag;                // GetState of the access object was 2
 };
 
+typedef struct VKLINKACCESSWR VKLINKACCESSWR;
 struct VKLINKACCESSWR {
   ILinkChannel* link;              // the channel
   ILinkChannelAccess* access;      // the writer's access interface
@@ -85,6 +158,7 @@ struct VKLINKACCESSWR {
   IUnknown* data;                  // the data interface the caller asked for
 };
 
+typedef struct VKLINKACCESSWR2 VKLINKACCESSWR2;
 struct VKLINKACCESSWR2 {
   ILinkChannel* link;              // the channel
   ILinkChannelAccess* access;      // the writer's access interface
@@ -93,6 +167,7 @@ struct VKLINKACCESSWR2 {
   ILinkChannelAccess2* access2;    // the writer's second access interface
 };
 
+typedef struct VKSTMACCESSRD VKSTMACCESSRD;
 struct VKSTMACCESSRD {
   DWORD channel;                // set by the caller: the channel's index
   IStreamChannel* stmChannel;   // the channel
@@ -101,6 +176,7 @@ struct VKSTMACCESSRD {
   IDataStreamReader* reader;    // reader of the stream
 };
 
+typedef struct VKSTMACCESSWR VKSTMACCESSWR;
 struct VKSTMACCESSWR {
   IDataStream* stream;        // the object's sample stream
   IDataStreamWriter* writer;  // writer of the stream, when a write mode was given

@@ -12,30 +12,34 @@
 
 // One input of a provider. Field order and integer widths are those of the 32-bit
 // interface; pointers are native.
+typedef struct VKDATAPROVIDERINPUT VKDATAPROVIDERINPUT;
 struct VKDATAPROVIDERINPUT {
   GUID dataClass;  // the class consumed
   DWORD reqSrcCount;  // number of GUIDs at reqSrc
   GUID* reqSrc;  // required sources; null when ReqSrc is absent or empty
 };
-static_assert(offsetof(VKDATAPROVIDERINPUT, reqSrcCount) == 16 && offsetof(VKDATAPROVIDERINPUT, reqSrc) == 24);
-static_assert(sizeof(VKDATAPROVIDERINPUT) == 32);
+NX_STATIC_ASSERT(offsetof(VKDATAPROVIDERINPUT, reqSrcCount) == 16 && offsetof(VKDATAPROVIDERINPUT, reqSrc) == 24);
+NX_STATIC_ASSERT(sizeof(VKDATAPROVIDERINPUT) == 32);
 
 // One output of a provider.
+typedef struct VKDATAPROVIDEROUTPUTA VKDATAPROVIDEROUTPUTA;
 struct VKDATAPROVIDEROUTPUTA {
   GUID dataClass;  // the class produced
   LPSTR name;  // the output's name; null when it has none
 };
+typedef struct VKDATAPROVIDEROUTPUTW VKDATAPROVIDEROUTPUTW;
 struct VKDATAPROVIDEROUTPUTW {
   GUID dataClass;
   LPWSTR name;
 };
-static_assert(offsetof(VKDATAPROVIDEROUTPUTW, name) == 16 && sizeof(VKDATAPROVIDEROUTPUTW) == 24);
-static_assert(sizeof(VKDATAPROVIDEROUTPUTA) == sizeof(VKDATAPROVIDEROUTPUTW));
+NX_STATIC_ASSERT(offsetof(VKDATAPROVIDEROUTPUTW, name) == 16 && sizeof(VKDATAPROVIDEROUTPUTW) == 24);
+NX_STATIC_ASSERT(sizeof(VKDATAPROVIDEROUTPUTA) == sizeof(VKDATAPROVIDEROUTPUTW));
 
 // A provider's registration. As input to registration the pointers refer to the
 // caller's data; returned by the library it heads one self-contained task-allocator
 // block (header, output entries, input entries, then description, output names and
 // ReqSrc arrays), freed with one CoTaskMemFree.
+typedef struct VKDATAPROVIDERINFOA VKDATAPROVIDERINFOA;
 struct VKDATAPROVIDERINFOA {
   CLSID clsid;  // the provider
   LPSTR description;  // default value of the provider's key
@@ -44,6 +48,7 @@ struct VKDATAPROVIDERINFOA {
   VKDATAPROVIDERINPUT* inputs;  // null when there are no inputs
   VKDATAPROVIDEROUTPUTA* outputs;
 };
+typedef struct VKDATAPROVIDERINFOW VKDATAPROVIDERINFOW;
 struct VKDATAPROVIDERINFOW {
   CLSID clsid;
   LPWSTR description;
@@ -52,22 +57,22 @@ struct VKDATAPROVIDERINFOW {
   VKDATAPROVIDERINPUT* inputs;
   VKDATAPROVIDEROUTPUTW* outputs;
 };
-static_assert(offsetof(VKDATAPROVIDERINFOW, description) == 16 && offsetof(VKDATAPROVIDERINFOW, inputCount) == 24 &&
+NX_STATIC_ASSERT(offsetof(VKDATAPROVIDERINFOW, description) == 16 && offsetof(VKDATAPROVIDERINFOW, inputCount) == 24 &&
               offsetof(VKDATAPROVIDERINFOW, outputCount) == 26 && offsetof(VKDATAPROVIDERINFOW, inputs) == 32 &&
               offsetof(VKDATAPROVIDERINFOW, outputs) == 40 && sizeof(VKDATAPROVIDERINFOW) == 48);
-static_assert(sizeof(VKDATAPROVIDERINFOA) == sizeof(VKDATAPROVIDERINFOW));
+NX_STATIC_ASSERT(sizeof(VKDATAPROVIDERINFOA) == sizeof(VKDATAPROVIDERINFOW));
 
 // Called once per matching provider with its information block (VKDATAPROVIDERINFOA or
 // VKDATAPROVIDERINFOW, after the function called). Returns 0 to stop, 2 to keep the
 // block (the callback frees it later with CoTaskMemFree), anything else to go on (the
 // library frees the block).
-using VKENUMDATAPROVIDERSPROC = int (*)(LPVOID info, LPVOID context);
-inline constexpr int VKENUM_STOP = 0;
-inline constexpr int VKENUM_CONTINUE = 1;
-inline constexpr int VKENUM_KEEPBLOCK = 2;
+typedef int (*VKENUMDATAPROVIDERSPROC)(LPVOID info, LPVOID context);
+NX_CONST(int, VKENUM_STOP, 0);
+NX_CONST(int, VKENUM_CONTINUE, 1);
+NX_CONST(int, VKENUM_KEEPBLOCK, 2);
 
 // Called once per provider registered with the class on the side asked; FALSE stops.
-using VKENUMPROVIDERCLASSPROC = BOOL (*)(const CLSID* clsid, LPVOID context);
+typedef BOOL (*VKENUMPROVIDERCLASSPROC)(const CLSID* clsid, LPVOID context);
 
 // Writes the registration (keys already written stay when a registry call fails).
 // E_INVALIDARG for a null record, a null description, null outputs with a non-zero

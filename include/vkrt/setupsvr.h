@@ -11,19 +11,21 @@
 
 // One server: the record registration takes and the element of the array the
 // enumeration returns (there the array and each string are task-allocator blocks).
+typedef struct VKDATAASQSETSVRINFOA VKDATAASQSETSVRINFOA;
 struct VKDATAASQSETSVRINFOA {
   CLSID clsid;  // the server
   LPSTR name;  // default value of the server's key
   LPSTR description;  // the Descript value
 };
+typedef struct VKDATAASQSETSVRINFOW VKDATAASQSETSVRINFOW;
 struct VKDATAASQSETSVRINFOW {
   CLSID clsid;
   LPWSTR name;
   LPWSTR description;
 };
-static_assert(offsetof(VKDATAASQSETSVRINFOW, name) == 16 && offsetof(VKDATAASQSETSVRINFOW, description) == 24 &&
+NX_STATIC_ASSERT(offsetof(VKDATAASQSETSVRINFOW, name) == 16 && offsetof(VKDATAASQSETSVRINFOW, description) == 24 &&
               sizeof(VKDATAASQSETSVRINFOW) == 32);
-static_assert(sizeof(VKDATAASQSETSVRINFOA) == sizeof(VKDATAASQSETSVRINFOW));
+NX_STATIC_ASSERT(sizeof(VKDATAASQSETSVRINFOA) == sizeof(VKDATAASQSETSVRINFOW));
 
 // E_INVALIDARG for a null record or a null name or description.
 VKRT_API HRESULT vkRegisterDataAsqSetSvrA(const VKDATAASQSETSVRINFOA* info);

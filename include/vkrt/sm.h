@@ -9,6 +9,7 @@
 // Field order as the family's callers know it: a caller holding a block reaches its file
 // through backingFile (the paged-file service gets that file by its handle's value). All
 // fields after tag are zero until the backing file is created.
+typedef struct VKSMBLOCK VKSMBLOCK;
 struct VKSMBLOCK {
   GUID tag;  // {788B1650-6A19-4CF5-81BF-AAAAE6B27717} while the block is live
   DWORD lockCount;  // outstanding locks; 0 = not mapped

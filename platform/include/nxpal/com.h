@@ -2,7 +2,11 @@
 // in-process CoCreateInstance (servers found through HKLM\Software\Classes\CLSID).
 #pragma once
 
+#ifdef __cplusplus
 #include <cstring>
+#else
+#include <string.h>
+#endif
 
 #include "errors.h"
 #include "export.h"
@@ -17,22 +21,32 @@
 // has the layout of its Windows counterpart. No interface declares a destructor:
 // objects are destroyed by their own Release, never through an interface pointer.
 
+#ifdef __cplusplus
 inline constexpr IID IID_IUnknown = nx::Guid("00000000-0000-0000-C000-000000000046");
 inline constexpr IID IID_IClassFactory = nx::Guid("00000001-0000-0000-C000-000000000046");
 inline constexpr IID IID_IMalloc = nx::Guid("00000002-0000-0000-C000-000000000046");
+#else
+NX_C_GUID(IID, IID_IUnknown, 0x00000000, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46);
+NX_C_GUID(IID, IID_IClassFactory, 0x00000001, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46);
+NX_C_GUID(IID, IID_IMalloc, 0x00000002, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46);
+#endif
 
+typedef struct IUnknown IUnknown;
+typedef struct IClassFactory IClassFactory;
+typedef struct IMalloc IMalloc;
+typedef struct IProgressNotify IProgressNotify;
+
+#ifdef __cplusplus
 struct IUnknown {
   virtual HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppvObject) = 0;
   virtual ULONG STDMETHODCALLTYPE AddRef() = 0;
   virtual ULONG STDMETHODCALLTYPE Release() = 0;
 };
-using LPUNKNOWN = IUnknown*;
 
 struct IClassFactory : IUnknown {
   virtual HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppvObject) = 0;
   virtual HRESULT STDMETHODCALLTYPE LockServer(BOOL fLock) = 0;
 };
-using LPCLASSFACTORY = IClassFactory*;
 
 struct IMalloc : IUnknown {
   virtual void* STDMETHODCALLTYPE Alloc(SIZE_T cb) = 0;
@@ -42,15 +56,65 @@ struct IMalloc : IUnknown {
   virtual int STDMETHODCALLTYPE DidAlloc(void* pv) = 0;
   virtual void STDMETHODCALLTYPE HeapMinimize() = 0;
 };
-using LPMALLOC = IMalloc*;
+#else
+// In C an interface is a pointer to its table of methods (lpVtbl), each method taking the
+// object first: the table of a C++ object with these pure virtual methods, slot for slot.
+// A C object puts its table pointer first; a C caller calls p->lpVtbl->Release(p).
+#define NX_C_INTERFACE(name) \
+  typedef struct name##Vtbl name##Vtbl; \
+  struct name {                         \
+    const name##Vtbl* lpVtbl;           \
+  }
+// The first three slots of every table.
+#define NX_C_IUNKNOWN_METHODS(type)                                   \
+  HRESULT (*QueryInterface)(type * This, REFIID riid, void** ppvObject); \
+  ULONG (*AddRef)(type * This);                                      \
+  ULONG (*Release)(type * This)
+
+NX_C_INTERFACE(IUnknown);
+struct IUnknownVtbl {
+  NX_C_IUNKNOWN_METHODS(IUnknown);
+};
+
+NX_C_INTERFACE(IClassFactory);
+struct IClassFactoryVtbl {
+  NX_C_IUNKNOWN_METHODS(IClassFactory);
+  HRESULT (*CreateInstance)(IClassFactory* This, IUnknown* pUnkOuter, REFIID riid, void** ppvObject);
+  HRESULT (*LockServer)(IClassFactory* This, BOOL fLock);
+};
+
+NX_C_INTERFACE(IMalloc);
+struct IMallocVtbl {
+  NX_C_IUNKNOWN_METHODS(IMalloc);
+  void* (*Alloc)(IMalloc* This, SIZE_T cb);
+  void* (*Realloc)(IMalloc* This, void* pv, SIZE_T cb);
+  void (*Free)(IMalloc* This, void* pv);
+  SIZE_T (*GetSize)(IMalloc* This, void* pv);
+  int (*DidAlloc)(IMalloc* This, void* pv);
+  void (*HeapMinimize)(IMalloc* This);
+};
+#endif
+typedef IUnknown* LPUNKNOWN;
+typedef IClassFactory* LPCLASSFACTORY;
+typedef IMalloc* LPMALLOC;
 
 // Progress reports of a long operation: the current and the maximum amount, whether
 // the amounts are exact, and whether the receiver owns the operation.
+#ifdef __cplusplus
 inline constexpr IID IID_IProgressNotify = nx::Guid("A9D758A0-4617-11CF-95FC-00AA00680DB4");
 struct IProgressNotify : IUnknown {
   virtual HRESULT STDMETHODCALLTYPE OnProgress(DWORD progressCurrent, DWORD progressMaximum, BOOL accurate,
                                                BOOL owner) = 0;
 };
+#else
+NX_C_GUID(IID, IID_IProgressNotify, 0xA9D758A0, 0x4617, 0x11CF, 0x95, 0xFC, 0x00, 0xAA, 0x00, 0x68, 0x0D, 0xB4);
+NX_C_INTERFACE(IProgressNotify);
+struct IProgressNotifyVtbl {
+  NX_C_IUNKNOWN_METHODS(IProgressNotify);
+  HRESULT (*OnProgress)(IProgressNotify* This, DWORD progressCurrent, DWORD progressMaximum, BOOL accurate,
+                        BOOL owner);
+};
+#endif
 
 // ---- task allocator -------------------------------------------------------------------
 // Blocks handed between modules (strings, records, vectors of PROPVARIANTs) come from
@@ -62,7 +126,7 @@ NXPAL_API LPVOID CoTaskMemAlloc(SIZE_T cb);
 NXPAL_API LPVOID CoTaskMemRealloc(LPVOID pv, SIZE_T cb);
 NXPAL_API void CoTaskMemFree(LPVOID pv);
 
-inline constexpr DWORD MEMCTX_TASK = 1;
+NX_CONST(DWORD, MEMCTX_TASK, 1);
 // The process's task allocator as an IMalloc (one object for the whole process; its
 // Release never frees it). dwMemContext must be MEMCTX_TASK: otherwise, or with a null
 // ppMalloc, E_INVALIDARG. IMalloc::GetSize gives the size asked for at allocation;
@@ -70,18 +134,18 @@ inline constexpr DWORD MEMCTX_TASK = 1;
 NXPAL_API HRESULT CoGetMalloc(DWORD dwMemContext, LPMALLOC* ppMalloc);
 
 // ---- class creation -------------------------------------------------------------------
-inline constexpr DWORD CLSCTX_INPROC_SERVER = 0x1;
-inline constexpr DWORD CLSCTX_INPROC_HANDLER = 0x2;
-inline constexpr DWORD CLSCTX_LOCAL_SERVER = 0x4;
-inline constexpr DWORD CLSCTX_REMOTE_SERVER = 0x10;
-inline constexpr DWORD CLSCTX_INPROC = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER;
-inline constexpr DWORD CLSCTX_SERVER = CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
-inline constexpr DWORD CLSCTX_ALL = CLSCTX_INPROC | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
+NX_CONST(DWORD, CLSCTX_INPROC_SERVER, 0x1);
+NX_CONST(DWORD, CLSCTX_INPROC_HANDLER, 0x2);
+NX_CONST(DWORD, CLSCTX_LOCAL_SERVER, 0x4);
+NX_CONST(DWORD, CLSCTX_REMOTE_SERVER, 0x10);
+NX_CONST(DWORD, CLSCTX_INPROC, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER);
+NX_CONST(DWORD, CLSCTX_SERVER, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER);
+NX_CONST(DWORD, CLSCTX_ALL, CLSCTX_INPROC | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER);
 
 // The export every in-process server provides (C linkage, found with dlsym). Declared
 // here so that a server's definition is exported even though libraries build with
 // hidden visibility.
-using LPFNGETCLASSOBJECT = HRESULT (*)(REFCLSID rclsid, REFIID riid, LPVOID* ppv);
+typedef HRESULT (*LPFNGETCLASSOBJECT)(REFCLSID rclsid, REFIID riid, LPVOID* ppv);
 NX_EXTERN_C NX_EXPORT HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv);
 
 // Creates an object of an in-process server. Only servers are known here: the library
@@ -101,7 +165,12 @@ NXPAL_API HRESULT CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD d
                                    LPVOID* ppv);
 
 // ---- PROPVARIANT ------------------------------------------------------------------------
+// In C the enumeration has no fixed type; PROPVARIANT::vt is a VARTYPE in both languages.
+#ifdef __cplusplus
 enum VARENUM : VARTYPE {
+#else
+enum VARENUM {
+#endif
   VT_EMPTY = 0,
   VT_NULL = 1,
   VT_I2 = 2,
@@ -156,27 +225,28 @@ enum VARENUM : VARTYPE {
   VT_TYPEMASK = 0x0FFF,
 };
 
-using VARIANT_BOOL = SHORT;
-inline constexpr VARIANT_BOOL VARIANT_TRUE = -1;
-inline constexpr VARIANT_BOOL VARIANT_FALSE = 0;
-using DATE = double;
-using FLOAT = float;
-using DOUBLE = double;
+typedef SHORT VARIANT_BOOL;
+NX_CONST(VARIANT_BOOL, VARIANT_TRUE, -1);
+NX_CONST(VARIANT_BOOL, VARIANT_FALSE, 0);
+typedef double DATE;
+typedef float FLOAT;
+typedef double DOUBLE;
 
+typedef struct BLOB BLOB;
 struct BLOB {
   ULONG cbSize;
   BYTE* pBlobData;
 };
-using LPBLOB = BLOB*;
+typedef BLOB* LPBLOB;
 
-struct PROPVARIANT;
+typedef struct PROPVARIANT PROPVARIANT;
 
 // Counted arrays of VT_VECTOR types: the element count, then the task-allocator block.
 #define NX_COUNTED_ARRAY(name, type) \
-  struct name {                      \
+  typedef struct name {              \
     ULONG cElems;                    \
     type* pElems;                    \
-  }
+  } name
 NX_COUNTED_ARRAY(CAC, CHAR);
 NX_COUNTED_ARRAY(CAUB, UCHAR);
 NX_COUNTED_ARRAY(CAI, SHORT);
@@ -247,14 +317,22 @@ struct PROPVARIANT {
     CAPROPVARIANT capropvar;
   };
 };
-using LPPROPVARIANT = PROPVARIANT*;
-using REFPROPVARIANT = const PROPVARIANT&;
-static_assert(sizeof(PROPVARIANT) == 24);
-static_assert(offsetof(PROPVARIANT, wReserved3) == 6 && offsetof(PROPVARIANT, bVal) == 8);
-static_assert(offsetof(PROPVARIANT, caub) == 8 && offsetof(CAUB, pElems) == 8);
+typedef PROPVARIANT* LPPROPVARIANT;
+#ifdef __cplusplus
+typedef const PROPVARIANT& REFPROPVARIANT;
+#else
+typedef const PROPVARIANT* REFPROPVARIANT;
+#endif
+NX_STATIC_ASSERT(sizeof(PROPVARIANT) == 24);
+NX_STATIC_ASSERT(offsetof(PROPVARIANT, wReserved3) == 6 && offsetof(PROPVARIANT, bVal) == 8);
+NX_STATIC_ASSERT(offsetof(PROPVARIANT, caub) == 8 && offsetof(CAUB, pElems) == 8);
 
 // Zeroes the whole value (VT_EMPTY); the union is wider than its first member.
+#ifdef __cplusplus
 inline void PropVariantInit(PROPVARIANT* pvar) { std::memset(pvar, 0, sizeof(PROPVARIANT)); }
+#else
+static inline void PropVariantInit(PROPVARIANT* pvar) { memset(pvar, 0, sizeof(PROPVARIANT)); }
+#endif
 
 // Frees what the value owns and leaves the whole PROPVARIANT zero (VT_EMPTY); S_OK, also
 // for a null pointer. Owned here, freed with the task allocator: VT_LPSTR, VT_LPWSTR,

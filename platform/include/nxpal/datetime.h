@@ -6,6 +6,7 @@
 #include "export.h"
 #include "types.h"
 
+typedef struct SYSTEMTIME SYSTEMTIME;
 struct SYSTEMTIME {
   WORD wYear;  // 1601..30827
   WORD wMonth;  // 1..12
@@ -16,8 +17,8 @@ struct SYSTEMTIME {
   WORD wSecond;
   WORD wMilliseconds;
 };
-using LPSYSTEMTIME = SYSTEMTIME*;
-static_assert(sizeof(SYSTEMTIME) == 16);
+typedef SYSTEMTIME* LPSYSTEMTIME;
+NX_STATIC_ASSERT(sizeof(SYSTEMTIME) == 16);
 
 // The calendar date and time of a count of 100 ns units since 1601-01-01 (no time zone is
 // applied). FALSE with ERROR_INVALID_PARAMETER (87) for a count above 0x7FFFFFFFFFFFFFFF,

@@ -14,24 +14,24 @@
 #include "export.h"
 #include "types.h"
 
-inline constexpr UINT DRIVE_UNKNOWN = 0;
-inline constexpr UINT DRIVE_NO_ROOT_DIR = 1;
-inline constexpr UINT DRIVE_REMOVABLE = 2;
-inline constexpr UINT DRIVE_FIXED = 3;
-inline constexpr UINT DRIVE_REMOTE = 4;
-inline constexpr UINT DRIVE_CDROM = 5;
+NX_CONST(UINT, DRIVE_UNKNOWN, 0);
+NX_CONST(UINT, DRIVE_NO_ROOT_DIR, 1);
+NX_CONST(UINT, DRIVE_REMOVABLE, 2);
+NX_CONST(UINT, DRIVE_FIXED, 3);
+NX_CONST(UINT, DRIVE_REMOTE, 4);
+NX_CONST(UINT, DRIVE_CDROM, 5);
 
-inline constexpr DWORD FILE_CASE_SENSITIVE_SEARCH = 0x1;
-inline constexpr DWORD FILE_CASE_PRESERVED_NAMES = 0x2;
-inline constexpr DWORD FILE_UNICODE_ON_DISK = 0x4;
+NX_CONST(DWORD, FILE_CASE_SENSITIVE_SEARCH, 0x1);
+NX_CONST(DWORD, FILE_CASE_PRESERVED_NAMES, 0x2);
+NX_CONST(DWORD, FILE_UNICODE_ON_DISK, 0x4);
 
-inline constexpr UINT SEM_FAILCRITICALERRORS = 0x0001;
-inline constexpr UINT SEM_NOGPFAULTERRORBOX = 0x0002;
-inline constexpr UINT SEM_NOALIGNMENTFAULTEXCEPT = 0x0004;
-inline constexpr UINT SEM_NOOPENFILEERRORBOX = 0x8000;
+NX_CONST(UINT, SEM_FAILCRITICALERRORS, 0x0001);
+NX_CONST(UINT, SEM_NOGPFAULTERRORBOX, 0x0002);
+NX_CONST(UINT, SEM_NOALIGNMENTFAULTEXCEPT, 0x0004);
+NX_CONST(UINT, SEM_NOOPENFILEERRORBOX, 0x8000);
 
 // Bit n set for each letter 'A' + n that exists.
-NXPAL_API DWORD GetLogicalDrives();
+NXPAL_API DWORD GetLogicalDrives(void);
 // Type of the drive of a root path ("E:\", also "E:" and "E:/"); DRIVE_NO_ROOT_DIR for a
 // letter that does not exist or a path that names no drive; null: the drive of "/".
 NXPAL_API UINT GetDriveTypeW(LPCWSTR rootPath);

@@ -8,37 +8,54 @@
 #include "types.h"
 
 // ---- access, sharing, disposition, flags ---------------------------------------------
+#ifdef __cplusplus
 inline constexpr DWORD GENERIC_READ = 0x80000000u;
-inline constexpr DWORD GENERIC_WRITE = 0x40000000u;
-inline constexpr DWORD FILE_SHARE_READ = 0x1;
-inline constexpr DWORD FILE_SHARE_WRITE = 0x2;
-inline constexpr DWORD FILE_SHARE_DELETE = 0x4;
+#else
+#define GENERIC_READ ((DWORD)0x80000000u)
+#endif
+NX_CONST(DWORD, GENERIC_WRITE, 0x40000000u);
+NX_CONST(DWORD, FILE_SHARE_READ, 0x1);
+NX_CONST(DWORD, FILE_SHARE_WRITE, 0x2);
+NX_CONST(DWORD, FILE_SHARE_DELETE, 0x4);
 
-inline constexpr DWORD CREATE_NEW = 1;
-inline constexpr DWORD CREATE_ALWAYS = 2;
-inline constexpr DWORD OPEN_EXISTING = 3;
-inline constexpr DWORD OPEN_ALWAYS = 4;
-inline constexpr DWORD TRUNCATE_EXISTING = 5;
+NX_CONST(DWORD, CREATE_NEW, 1);
+NX_CONST(DWORD, CREATE_ALWAYS, 2);
+NX_CONST(DWORD, OPEN_EXISTING, 3);
+NX_CONST(DWORD, OPEN_ALWAYS, 4);
+NX_CONST(DWORD, TRUNCATE_EXISTING, 5);
 
-inline constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x1;
-inline constexpr DWORD FILE_ATTRIBUTE_HIDDEN = 0x2;
-inline constexpr DWORD FILE_ATTRIBUTE_SYSTEM = 0x4;
-inline constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
-inline constexpr DWORD FILE_ATTRIBUTE_ARCHIVE = 0x20;
-inline constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
-inline constexpr DWORD FILE_ATTRIBUTE_TEMPORARY = 0x100;
+NX_CONST(DWORD, FILE_ATTRIBUTE_READONLY, 0x1);
+NX_CONST(DWORD, FILE_ATTRIBUTE_HIDDEN, 0x2);
+NX_CONST(DWORD, FILE_ATTRIBUTE_SYSTEM, 0x4);
+NX_CONST(DWORD, FILE_ATTRIBUTE_DIRECTORY, 0x10);
+NX_CONST(DWORD, FILE_ATTRIBUTE_ARCHIVE, 0x20);
+NX_CONST(DWORD, FILE_ATTRIBUTE_NORMAL, 0x80);
+NX_CONST(DWORD, FILE_ATTRIBUTE_TEMPORARY, 0x100);
+#ifdef __cplusplus
 inline constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu;
+#else
+#define INVALID_FILE_ATTRIBUTES ((DWORD)0xFFFFFFFFu)
+#endif
 
+#ifdef __cplusplus
 inline constexpr DWORD FILE_FLAG_WRITE_THROUGH = 0x80000000u;
-inline constexpr DWORD FILE_FLAG_RANDOM_ACCESS = 0x10000000u;
-inline constexpr DWORD FILE_FLAG_SEQUENTIAL_SCAN = 0x08000000u;
-inline constexpr DWORD FILE_FLAG_DELETE_ON_CLOSE = 0x04000000u;
+#else
+#define FILE_FLAG_WRITE_THROUGH ((DWORD)0x80000000u)
+#endif
+NX_CONST(DWORD, FILE_FLAG_RANDOM_ACCESS, 0x10000000u);
+NX_CONST(DWORD, FILE_FLAG_SEQUENTIAL_SCAN, 0x08000000u);
+NX_CONST(DWORD, FILE_FLAG_DELETE_ON_CLOSE, 0x04000000u);
 
-inline constexpr DWORD FILE_BEGIN = 0;
-inline constexpr DWORD FILE_CURRENT = 1;
-inline constexpr DWORD FILE_END = 2;
+NX_CONST(DWORD, FILE_BEGIN, 0);
+NX_CONST(DWORD, FILE_CURRENT, 1);
+NX_CONST(DWORD, FILE_END, 2);
+#ifdef __cplusplus
 inline constexpr DWORD INVALID_SET_FILE_POINTER = 0xFFFFFFFFu;
 inline constexpr DWORD INVALID_FILE_SIZE = 0xFFFFFFFFu;
+#else
+#define INVALID_SET_FILE_POINTER ((DWORD)0xFFFFFFFFu)
+#define INVALID_FILE_SIZE ((DWORD)0xFFFFFFFFu)
+#endif
 
 // Opens or creates what the name says:
 // - "\\.\pipe\NAME": the client end of a named pipe, an AF_UNIX SOCK_SEQPACKET socket
@@ -69,8 +86,8 @@ NXPAL_API HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_
 // ERROR_MORE_DATA (234) and the rest on the next read. Reading a pipe whose server has
 // gone gives ERROR_BROKEN_PIPE (109), writing it ERROR_NO_DATA (232).
 // Pipe waits end with ERROR_OPERATION_ABORTED (995) on a thread whose end is requested.
-struct OVERLAPPED;
-using LPOVERLAPPED = OVERLAPPED*;
+typedef struct OVERLAPPED OVERLAPPED;
+typedef OVERLAPPED* LPOVERLAPPED;
 NXPAL_API BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED overlapped);
 NXPAL_API BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED overlapped);
 
@@ -95,12 +112,12 @@ NXPAL_API DWORD GetFileAttributesA(LPCSTR name);
 NXPAL_API DWORD GetTempPathW(DWORD size, LPWSTR buffer);
 
 // ---- file mappings --------------------------------------------------------------------
-inline constexpr DWORD PAGE_READONLY = 0x02;
-inline constexpr DWORD PAGE_READWRITE = 0x04;
-inline constexpr DWORD SEC_COMMIT = 0x8000000;
-inline constexpr DWORD FILE_MAP_WRITE = 0x0002;
-inline constexpr DWORD FILE_MAP_READ = 0x0004;
-inline constexpr DWORD FILE_MAP_ALL_ACCESS = 0xF001F;
+NX_CONST(DWORD, PAGE_READONLY, 0x02);
+NX_CONST(DWORD, PAGE_READWRITE, 0x04);
+NX_CONST(DWORD, SEC_COMMIT, 0x8000000);
+NX_CONST(DWORD, FILE_MAP_WRITE, 0x0002);
+NX_CONST(DWORD, FILE_MAP_READ, 0x0004);
+NX_CONST(DWORD, FILE_MAP_ALL_ACCESS, 0xF001F);
 
 // A mapping of a regular file (unnamed only). Size 0 maps the file's current length (an
 // empty file gives ERROR_FILE_INVALID (1006)); a larger size than the file extends the
@@ -116,10 +133,10 @@ NXPAL_API LPVOID MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh, D
 NXPAL_API BOOL UnmapViewOfFile(LPCVOID address);
 
 // ---- named pipes --------------------------------------------------------------------
-inline constexpr DWORD PIPE_READMODE_BYTE = 0x0;
-inline constexpr DWORD PIPE_READMODE_MESSAGE = 0x2;
-inline constexpr DWORD PIPE_WAIT = 0x0;
-inline constexpr DWORD PIPE_NOWAIT = 0x1;
+NX_CONST(DWORD, PIPE_READMODE_BYTE, 0x0);
+NX_CONST(DWORD, PIPE_READMODE_MESSAGE, 0x2);
+NX_CONST(DWORD, PIPE_WAIT, 0x0);
+NX_CONST(DWORD, PIPE_NOWAIT, 0x1);
 
 // Sets the read mode of a pipe's client end (PIPE_READMODE_BYTE or _MESSAGE, with
 // PIPE_WAIT); collection counts and time-outs are not offered

@@ -1,38 +1,57 @@
 // GUIDs: the 16-byte layout of Windows, compile-time parsing from text, and the
 // registry form with braces ("{6B29FC40-CA47-1067-B31D-00DD010662DA}", 38 characters).
+// In C a reference (REFGUID...) is a pointer, as in COM's C binding; the parsing helpers
+// are C++ only.
 #pragma once
 
+#ifdef __cplusplus
 #include <cstring>
 #include <stdexcept>
 #include <string_view>
+#else
+#include <string.h>
+#endif
 
 #include "errors.h"
 #include "export.h"
 #include "types.h"
 
+typedef struct GUID GUID;
 struct GUID {
   uint32_t Data1;  // first 8 hex digits, stored little-endian in memory on x86
   uint16_t Data2;  // next 4
   uint16_t Data3;  // next 4
   uint8_t Data4[8];  // last 16 hex digits, in text order
 };
-static_assert(sizeof(GUID) == 16);
-static_assert(offsetof(GUID, Data2) == 4 && offsetof(GUID, Data3) == 6 && offsetof(GUID, Data4) == 8);
+NX_STATIC_ASSERT(sizeof(GUID) == 16);
+NX_STATIC_ASSERT(offsetof(GUID, Data2) == 4 && offsetof(GUID, Data3) == 6 && offsetof(GUID, Data4) == 8);
 
-using IID = GUID;
-using CLSID = GUID;
-using FMTID = GUID;
-using REFGUID = const GUID&;
-using REFIID = const IID&;
-using REFCLSID = const CLSID&;
-using LPGUID = GUID*;
-using LPCLSID = CLSID*;
-using LPIID = IID*;
+typedef GUID IID;
+typedef GUID CLSID;
+typedef GUID FMTID;
+#ifdef __cplusplus
+typedef const GUID& REFGUID;
+typedef const IID& REFIID;
+typedef const CLSID& REFCLSID;
+#else
+typedef const GUID* REFGUID;
+typedef const IID* REFIID;
+typedef const CLSID* REFCLSID;
+#endif
+typedef GUID* LPGUID;
+typedef CLSID* LPCLSID;
+typedef IID* LPIID;
 
 // Characters of the registry form, without and with the terminating null.
-inline constexpr int NX_GUID_STRING_LEN = 38;
-inline constexpr int NX_GUID_STRING_CCH = 39;
+NX_CONST(int, NX_GUID_STRING_LEN, 38);
+NX_CONST(int, NX_GUID_STRING_CCH, 39);
 
+// A GUID constant for C from its numbers (C++ writes the text form with nx::Guid): a
+// static copy in each translation unit, as COM's C binding does without INITGUID.
+#define NX_C_GUID(type, name, d1, d2, d3, b0, b1, b2, b3, b4, b5, b6, b7) \
+  static const type name __attribute__((unused)) = {d1, d2, d3, {b0, b1, b2, b3, b4, b5, b6, b7}}
+
+#ifdef __cplusplus
 namespace nx {
 
 namespace detail {
@@ -126,6 +145,14 @@ inline bool operator!=(const GUID& a, const GUID& b) { return !IsEqualGUID(a, b)
 inline constexpr GUID GUID_NULL{};
 inline constexpr IID IID_NULL{};
 inline constexpr CLSID CLSID_NULL{};
+#else
+#define IsEqualGUID(a, b) (memcmp((a), (b), sizeof(GUID)) == 0)
+#define IsEqualIID(a, b) IsEqualGUID(a, b)
+#define IsEqualCLSID(a, b) IsEqualGUID(a, b)
+NX_C_GUID(GUID, GUID_NULL, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+NX_C_GUID(IID, IID_NULL, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+NX_C_GUID(CLSID, CLSID_NULL, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+#endif
 
 // Writes the registry form with braces; returns the characters written including
 // the terminating null (39), or 0 when cchMax is too small.

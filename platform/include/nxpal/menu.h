@@ -8,19 +8,19 @@
 #include "types.h"
 
 // How uPosition / uId are meant.
-inline constexpr UINT MF_BYCOMMAND = 0x00000000;
-inline constexpr UINT MF_BYPOSITION = 0x00000400;
+NX_CONST(UINT, MF_BYCOMMAND, 0x00000000);
+NX_CONST(UINT, MF_BYPOSITION, 0x00000400);
 // Kind and state of an item.
-inline constexpr UINT MF_STRING = 0x00000000;
-inline constexpr UINT MF_ENABLED = 0x00000000;
-inline constexpr UINT MF_UNCHECKED = 0x00000000;
-inline constexpr UINT MF_GRAYED = 0x00000001;
-inline constexpr UINT MF_DISABLED = 0x00000002;
-inline constexpr UINT MF_CHECKED = 0x00000008;
-inline constexpr UINT MF_SEPARATOR = 0x00000800;
+NX_CONST(UINT, MF_STRING, 0x00000000);
+NX_CONST(UINT, MF_ENABLED, 0x00000000);
+NX_CONST(UINT, MF_UNCHECKED, 0x00000000);
+NX_CONST(UINT, MF_GRAYED, 0x00000001);
+NX_CONST(UINT, MF_DISABLED, 0x00000002);
+NX_CONST(UINT, MF_CHECKED, 0x00000008);
+NX_CONST(UINT, MF_SEPARATOR, 0x00000800);
 
 // A new, empty popup menu; NULL with ERROR_NOT_ENOUGH_MEMORY.
-NXPAL_API HMENU CreatePopupMenu();
+NXPAL_API HMENU CreatePopupMenu(void);
 // FALSE with ERROR_INVALID_MENU_HANDLE (1401) for a handle that is not a live menu.
 // Handle values are never reused, so a destroyed handle stays invalid.
 NXPAL_API BOOL DestroyMenu(HMENU hMenu);

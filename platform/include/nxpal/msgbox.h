@@ -7,48 +7,48 @@
 #include "types.h"
 
 // Buttons (style & MB_TYPEMASK).
-inline constexpr UINT MB_OK = 0x0;
-inline constexpr UINT MB_OKCANCEL = 0x1;
-inline constexpr UINT MB_ABORTRETRYIGNORE = 0x2;
-inline constexpr UINT MB_YESNOCANCEL = 0x3;
-inline constexpr UINT MB_YESNO = 0x4;
-inline constexpr UINT MB_RETRYCANCEL = 0x5;
-inline constexpr UINT MB_CANCELTRYCONTINUE = 0x6;
-inline constexpr UINT MB_TYPEMASK = 0xF;
+NX_CONST(UINT, MB_OK, 0x0);
+NX_CONST(UINT, MB_OKCANCEL, 0x1);
+NX_CONST(UINT, MB_ABORTRETRYIGNORE, 0x2);
+NX_CONST(UINT, MB_YESNOCANCEL, 0x3);
+NX_CONST(UINT, MB_YESNO, 0x4);
+NX_CONST(UINT, MB_RETRYCANCEL, 0x5);
+NX_CONST(UINT, MB_CANCELTRYCONTINUE, 0x6);
+NX_CONST(UINT, MB_TYPEMASK, 0xF);
 // Icons (style & MB_ICONMASK).
-inline constexpr UINT MB_ICONHAND = 0x10;
-inline constexpr UINT MB_ICONERROR = 0x10;
-inline constexpr UINT MB_ICONSTOP = 0x10;
-inline constexpr UINT MB_ICONQUESTION = 0x20;
-inline constexpr UINT MB_ICONEXCLAMATION = 0x30;
-inline constexpr UINT MB_ICONWARNING = 0x30;
-inline constexpr UINT MB_ICONASTERISK = 0x40;
-inline constexpr UINT MB_ICONINFORMATION = 0x40;
-inline constexpr UINT MB_USERICON = 0x80;  // MessageBoxIndirectW only: lpszIcon of hInstance
-inline constexpr UINT MB_ICONMASK = 0xF0;
+NX_CONST(UINT, MB_ICONHAND, 0x10);
+NX_CONST(UINT, MB_ICONERROR, 0x10);
+NX_CONST(UINT, MB_ICONSTOP, 0x10);
+NX_CONST(UINT, MB_ICONQUESTION, 0x20);
+NX_CONST(UINT, MB_ICONEXCLAMATION, 0x30);
+NX_CONST(UINT, MB_ICONWARNING, 0x30);
+NX_CONST(UINT, MB_ICONASTERISK, 0x40);
+NX_CONST(UINT, MB_ICONINFORMATION, 0x40);
+NX_CONST(UINT, MB_USERICON, 0x80);  // MessageBoxIndirectW only: lpszIcon of hInstance
+NX_CONST(UINT, MB_ICONMASK, 0xF0);
 // Default button (style & MB_DEFMASK).
-inline constexpr UINT MB_DEFBUTTON1 = 0x000;
-inline constexpr UINT MB_DEFBUTTON2 = 0x100;
-inline constexpr UINT MB_DEFBUTTON3 = 0x200;
-inline constexpr UINT MB_DEFBUTTON4 = 0x300;
-inline constexpr UINT MB_DEFMASK = 0xF00;
+NX_CONST(UINT, MB_DEFBUTTON1, 0x000);
+NX_CONST(UINT, MB_DEFBUTTON2, 0x100);
+NX_CONST(UINT, MB_DEFBUTTON3, 0x200);
+NX_CONST(UINT, MB_DEFBUTTON4, 0x300);
+NX_CONST(UINT, MB_DEFMASK, 0xF00);
 // Modality and placement.
-inline constexpr UINT MB_APPLMODAL = 0x0;
-inline constexpr UINT MB_SYSTEMMODAL = 0x1000;
-inline constexpr UINT MB_TASKMODAL = 0x2000;
-inline constexpr UINT MB_SETFOREGROUND = 0x10000;
-inline constexpr UINT MB_TOPMOST = 0x40000;
+NX_CONST(UINT, MB_APPLMODAL, 0x0);
+NX_CONST(UINT, MB_SYSTEMMODAL, 0x1000);
+NX_CONST(UINT, MB_TASKMODAL, 0x2000);
+NX_CONST(UINT, MB_SETFOREGROUND, 0x10000);
+NX_CONST(UINT, MB_TOPMOST, 0x40000);
 
 // Button ids.
-inline constexpr int IDOK = 1;
-inline constexpr int IDCANCEL = 2;
-inline constexpr int IDABORT = 3;
-inline constexpr int IDRETRY = 4;
-inline constexpr int IDIGNORE = 5;
-inline constexpr int IDYES = 6;
-inline constexpr int IDNO = 7;
-inline constexpr int IDTRYAGAIN = 10;
-inline constexpr int IDCONTINUE = 11;
+NX_CONST(int, IDOK, 1);
+NX_CONST(int, IDCANCEL, 2);
+NX_CONST(int, IDABORT, 3);
+NX_CONST(int, IDRETRY, 4);
+NX_CONST(int, IDIGNORE, 5);
+NX_CONST(int, IDYES, 6);
+NX_CONST(int, IDNO, 7);
+NX_CONST(int, IDTRYAGAIN, 10);
+NX_CONST(int, IDCONTINUE, 11);
 
 // Shows the message and returns the id of the button chosen. Text and caption may be null
 // (empty text; the caption "Ошибка"). 0 with last error ERROR_INVALID_PARAMETER (87) for
@@ -57,8 +57,9 @@ NXPAL_API int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style)
 NXPAL_API int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style);
 
 // The record of MessageBoxIndirectW, with Windows' field order.
-struct HELPINFO;
-using MSGBOXCALLBACK = void (*)(HELPINFO* help);
+typedef struct HELPINFO HELPINFO;
+typedef void (*MSGBOXCALLBACK)(HELPINFO* help);
+typedef struct MSGBOXPARAMSW MSGBOXPARAMSW;
 struct MSGBOXPARAMSW {
   UINT cbSize;  // sizeof(MSGBOXPARAMSW)
   HWND hwndOwner;
@@ -80,7 +81,7 @@ NXPAL_API int MessageBoxIndirectW(const MSGBOXPARAMSW* params);
 
 // The hook receives the checked arguments (caption never null) and returns a button id
 // of the style's buttons. Returns the previous hook; null restores the stderr default.
-using NxMessageBoxHook = int (*)(void* context, HWND owner, LPCWSTR text, LPCWSTR caption, UINT style);
+typedef int (*NxMessageBoxHook)(void* context, HWND owner, LPCWSTR text, LPCWSTR caption, UINT style);
 NXPAL_API NxMessageBoxHook NxSetMessageBoxHook(NxMessageBoxHook hook, void* context);
 
 // The buttons of a style in display order, and the default one (for hooks that draw).

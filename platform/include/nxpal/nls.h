@@ -8,17 +8,22 @@
 #include "export.h"
 #include "types.h"
 
-inline constexpr LCID LOCALE_SYSTEM_DEFAULT = 0x0800;
-inline constexpr LCID LOCALE_USER_DEFAULT = 0x0400;
-inline constexpr LCID LOCALE_INVARIANT = 0x007F;
+NX_CONST(LCID, LOCALE_SYSTEM_DEFAULT, 0x0800);
+NX_CONST(LCID, LOCALE_USER_DEFAULT, 0x0400);
+NX_CONST(LCID, LOCALE_INVARIANT, 0x007F);
+#ifdef __cplusplus
 inline constexpr DWORD LOCALE_NOUSEROVERRIDE = 0x80000000u;
+#else
+#define LOCALE_NOUSEROVERRIDE ((DWORD)0x80000000u)
+#endif
 
-inline constexpr DWORD TIME_NOMINUTESORSECONDS = 0x1;
-inline constexpr DWORD TIME_NOSECONDS = 0x2;
-inline constexpr DWORD TIME_NOTIMEMARKER = 0x4;
-inline constexpr DWORD TIME_FORCE24HOURFORMAT = 0x8;
+NX_CONST(DWORD, TIME_NOMINUTESORSECONDS, 0x1);
+NX_CONST(DWORD, TIME_NOSECONDS, 0x2);
+NX_CONST(DWORD, TIME_NOTIMEMARKER, 0x4);
+NX_CONST(DWORD, TIME_FORCE24HOURFORMAT, 0x8);
 
 // How GetNumberFormatW lays out a number.
+typedef struct NUMBERFMTW NUMBERFMTW;
 struct NUMBERFMTW {
   UINT NumDigits;  // digits after the decimal separator (the value is rounded to them)
   UINT LeadingZero;  // 1: "0.5", 0: ".5"
@@ -48,4 +53,4 @@ NXPAL_API int GetTimeFormatW(LCID locale, DWORD flags, const SYSTEMTIME* time, L
                              int cchTime);
 
 // The user's language (from LC_ALL, LC_MESSAGES or LANG): 0x0419 Russian, else 0x0409.
-NXPAL_API LANGID GetUserDefaultLangID();
+NXPAL_API LANGID GetUserDefaultLangID(void);

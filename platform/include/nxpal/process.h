@@ -5,7 +5,7 @@
 #include "export.h"
 #include "types.h"
 
-NXPAL_API DWORD GetCurrentProcessId();
+NXPAL_API DWORD GetCurrentProcessId(void);
 
 // Extension of this layer (no Windows counterpart). Lets the process `processId` (a
 // service of the same user, such as the paged-file service) take duplicates of this

@@ -6,61 +6,67 @@
 #include "export.h"
 #include "types.h"
 
-using LSTATUS = LONG;
+typedef LONG LSTATUS;
 
 // Predefined keys, with the Windows values (sign-extended to pointer width as on Win64).
 // HKEY_CLASSES_ROOT is HKEY_LOCAL_MACHINE\Software\Classes here (no per-user classes).
+#ifdef __cplusplus
 #define HKEY_CLASSES_ROOT (reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<LONG>(0x80000000))))
 #define HKEY_CURRENT_USER (reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<LONG>(0x80000001))))
 #define HKEY_LOCAL_MACHINE (reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<LONG>(0x80000002))))
+#else
+#define HKEY_CLASSES_ROOT ((HKEY)(ULONG_PTR)(LONG)0x80000000)
+#define HKEY_CURRENT_USER ((HKEY)(ULONG_PTR)(LONG)0x80000001)
+#define HKEY_LOCAL_MACHINE ((HKEY)(ULONG_PTR)(LONG)0x80000002)
+#endif
 
 // Value types.
-inline constexpr DWORD REG_NONE = 0;
-inline constexpr DWORD REG_SZ = 1;
-inline constexpr DWORD REG_EXPAND_SZ = 2;
-inline constexpr DWORD REG_BINARY = 3;
-inline constexpr DWORD REG_DWORD = 4;
-inline constexpr DWORD REG_DWORD_LITTLE_ENDIAN = 4;
-inline constexpr DWORD REG_DWORD_BIG_ENDIAN = 5;
-inline constexpr DWORD REG_LINK = 6;
-inline constexpr DWORD REG_MULTI_SZ = 7;
-inline constexpr DWORD REG_RESOURCE_LIST = 8;
-inline constexpr DWORD REG_FULL_RESOURCE_DESCRIPTOR = 9;
-inline constexpr DWORD REG_RESOURCE_REQUIREMENTS_LIST = 10;
-inline constexpr DWORD REG_QWORD = 11;
-inline constexpr DWORD REG_QWORD_LITTLE_ENDIAN = 11;
+NX_CONST(DWORD, REG_NONE, 0);
+NX_CONST(DWORD, REG_SZ, 1);
+NX_CONST(DWORD, REG_EXPAND_SZ, 2);
+NX_CONST(DWORD, REG_BINARY, 3);
+NX_CONST(DWORD, REG_DWORD, 4);
+NX_CONST(DWORD, REG_DWORD_LITTLE_ENDIAN, 4);
+NX_CONST(DWORD, REG_DWORD_BIG_ENDIAN, 5);
+NX_CONST(DWORD, REG_LINK, 6);
+NX_CONST(DWORD, REG_MULTI_SZ, 7);
+NX_CONST(DWORD, REG_RESOURCE_LIST, 8);
+NX_CONST(DWORD, REG_FULL_RESOURCE_DESCRIPTOR, 9);
+NX_CONST(DWORD, REG_RESOURCE_REQUIREMENTS_LIST, 10);
+NX_CONST(DWORD, REG_QWORD, 11);
+NX_CONST(DWORD, REG_QWORD_LITTLE_ENDIAN, 11);
 
 // Access rights of key handles. A handle may set values only with KEY_SET_VALUE and
 // create subkeys only with KEY_CREATE_SUB_KEY; opening for writing in a hive the
 // user cannot write fails with ERROR_ACCESS_DENIED, as for a non-administrator on Windows.
-inline constexpr REGSAM KEY_QUERY_VALUE = 0x0001;
-inline constexpr REGSAM KEY_SET_VALUE = 0x0002;
-inline constexpr REGSAM KEY_CREATE_SUB_KEY = 0x0004;
-inline constexpr REGSAM KEY_ENUMERATE_SUB_KEYS = 0x0008;
-inline constexpr REGSAM KEY_NOTIFY = 0x0010;
-inline constexpr REGSAM KEY_CREATE_LINK = 0x0020;
-inline constexpr REGSAM KEY_WOW64_64KEY = 0x0100;
-inline constexpr REGSAM KEY_WOW64_32KEY = 0x0200;
-inline constexpr REGSAM KEY_WOW64_RES = 0x0300;
+NX_CONST(REGSAM, KEY_QUERY_VALUE, 0x0001);
+NX_CONST(REGSAM, KEY_SET_VALUE, 0x0002);
+NX_CONST(REGSAM, KEY_CREATE_SUB_KEY, 0x0004);
+NX_CONST(REGSAM, KEY_ENUMERATE_SUB_KEYS, 0x0008);
+NX_CONST(REGSAM, KEY_NOTIFY, 0x0010);
+NX_CONST(REGSAM, KEY_CREATE_LINK, 0x0020);
+NX_CONST(REGSAM, KEY_WOW64_64KEY, 0x0100);
+NX_CONST(REGSAM, KEY_WOW64_32KEY, 0x0200);
+NX_CONST(REGSAM, KEY_WOW64_RES, 0x0300);
 // (STANDARD_RIGHTS_READ | KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS | KEY_NOTIFY)
-inline constexpr REGSAM KEY_READ = 0x00020019;
-inline constexpr REGSAM KEY_EXECUTE = 0x00020019;
+NX_CONST(REGSAM, KEY_READ, 0x00020019);
+NX_CONST(REGSAM, KEY_EXECUTE, 0x00020019);
 // (STANDARD_RIGHTS_WRITE | KEY_SET_VALUE | KEY_CREATE_SUB_KEY)
-inline constexpr REGSAM KEY_WRITE = 0x00020006;
+NX_CONST(REGSAM, KEY_WRITE, 0x00020006);
 // (STANDARD_RIGHTS_ALL | all KEY_* rights) without SYNCHRONIZE
-inline constexpr REGSAM KEY_ALL_ACCESS = 0x000F003F;
+NX_CONST(REGSAM, KEY_ALL_ACCESS, 0x000F003F);
 
 // Options of RegCreateKeyEx / RegOpenKeyEx. Every key here is non-volatile.
-inline constexpr DWORD REG_OPTION_RESERVED = 0x0;
-inline constexpr DWORD REG_OPTION_NON_VOLATILE = 0x0;
-inline constexpr DWORD REG_OPTION_VOLATILE = 0x1;
-inline constexpr DWORD REG_OPTION_CREATE_LINK = 0x2;
-inline constexpr DWORD REG_OPTION_BACKUP_RESTORE = 0x4;
-inline constexpr DWORD REG_OPTION_OPEN_LINK = 0x8;
+NX_CONST(DWORD, REG_OPTION_RESERVED, 0x0);
+NX_CONST(DWORD, REG_OPTION_NON_VOLATILE, 0x0);
+NX_CONST(DWORD, REG_OPTION_VOLATILE, 0x1);
+NX_CONST(DWORD, REG_OPTION_CREATE_LINK, 0x2);
+NX_CONST(DWORD, REG_OPTION_BACKUP_RESTORE, 0x4);
+NX_CONST(DWORD, REG_OPTION_OPEN_LINK, 0x8);
 
 // Dispositions reported by RegCreateKeyEx.
-inline constexpr DWORD REG_CREATED_NEW_KEY = 0x1;
-inline constexpr DWORD REG_OPENED_EXISTING_KEY = 0x2;
+NX_CONST(DWORD, REG_CREATED_NEW_KEY, 0x1);
+NX_CONST(DWORD, REG_OPENED_EXISTING_KEY, 0x2);
 
 // Results, as on Windows: 0 success; ERROR_FILE_NOT_FOUND (2) key or value missing;
 // ERROR_ACCESS_DENIED (5) access denied (hive not writable for this user, or the handle

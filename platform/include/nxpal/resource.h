@@ -8,9 +8,9 @@
 #include "types.h"
 
 // ---- module handles -------------------------------------------------------------------
-inline constexpr DWORD GET_MODULE_HANDLE_EX_FLAG_PIN = 0x1;
-inline constexpr DWORD GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT = 0x2;
-inline constexpr DWORD GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS = 0x4;
+NX_CONST(DWORD, GET_MODULE_HANDLE_EX_FLAG_PIN, 0x1);
+NX_CONST(DWORD, GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT, 0x2);
+NX_CONST(DWORD, GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, 0x4);
 
 // nullptr: the program. A name: the loaded module whose file name (with or without its
 // folder, e.g. u"libvkrt.so") matches exactly, or a versioned library's link name
@@ -27,6 +27,7 @@ NXPAL_API BOOL GetModuleHandleExW(DWORD dwFlags, LPCWSTR lpModuleName, HMODULE* 
 // The module the calling code belongs to. Static inline on purpose: the anchor is a
 // different object in every module that includes this header, so the answer is the
 // caller's module, not the platform layer's.
+#ifdef __cplusplus
 static inline HMODULE NxThisModule() {
   static const char anchor = 0;
   HMODULE module = nullptr;
@@ -34,6 +35,15 @@ static inline HMODULE NxThisModule() {
                      reinterpret_cast<LPCWSTR>(&anchor), &module);
   return module;
 }
+#else
+static inline HMODULE NxThisModule(void) {
+  static const char anchor = 0;
+  HMODULE module = NULL;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     (LPCWSTR)(const void*)&anchor, &module);
+  return module;
+}
+#endif
 
 // ---- strings --------------------------------------------------------------------------
 // hInstance NULL means the program. Returns the characters copied without the
@@ -53,24 +63,24 @@ NXPAL_API int LoadStringW(HINSTANCE hInstance, UINT uID, LPWSTR lpBuffer, int cc
 NXPAL_API int LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer, int cchBufferMax);
 
 // ---- icons ----------------------------------------------------------------------------
-inline constexpr UINT IMAGE_BITMAP = 0;
-inline constexpr UINT IMAGE_ICON = 1;
-inline constexpr UINT IMAGE_CURSOR = 2;
+NX_CONST(UINT, IMAGE_BITMAP, 0);
+NX_CONST(UINT, IMAGE_ICON, 1);
+NX_CONST(UINT, IMAGE_CURSOR, 2);
 
-inline constexpr UINT LR_DEFAULTCOLOR = 0x0000;
-inline constexpr UINT LR_MONOCHROME = 0x0001;
-inline constexpr UINT LR_LOADFROMFILE = 0x0010;
-inline constexpr UINT LR_LOADTRANSPARENT = 0x0020;
-inline constexpr UINT LR_DEFAULTSIZE = 0x0040;
-inline constexpr UINT LR_VGACOLOR = 0x0080;
-inline constexpr UINT LR_LOADMAP3DCOLORS = 0x1000;
-inline constexpr UINT LR_CREATEDIBSECTION = 0x2000;
-inline constexpr UINT LR_SHARED = 0x8000;
+NX_CONST(UINT, LR_DEFAULTCOLOR, 0x0000);
+NX_CONST(UINT, LR_MONOCHROME, 0x0001);
+NX_CONST(UINT, LR_LOADFROMFILE, 0x0010);
+NX_CONST(UINT, LR_LOADTRANSPARENT, 0x0020);
+NX_CONST(UINT, LR_DEFAULTSIZE, 0x0040);
+NX_CONST(UINT, LR_VGACOLOR, 0x0080);
+NX_CONST(UINT, LR_LOADMAP3DCOLORS, 0x1000);
+NX_CONST(UINT, LR_CREATEDIBSECTION, 0x2000);
+NX_CONST(UINT, LR_SHARED, 0x8000);
 
 // The size LoadIconW and LR_DEFAULTSIZE use (SM_CXICON, SM_CYICON).
-inline constexpr int NX_DEFAULT_ICON_SIZE = 32;
+NX_CONST(int, NX_DEFAULT_ICON_SIZE, 32);
 // Requests above this size are refused with ERROR_INVALID_PARAMETER (87).
-inline constexpr int NX_MAX_ICON_SIZE = 1024;
+NX_CONST(int, NX_MAX_ICON_SIZE, 1024);
 
 // Loads icon `name` (MAKEINTRESOURCEW(id) or the text "#id") of module hInst at cx x cy
 // pixels. The embedded image is chosen as Windows does: the exact size if there is one,
@@ -105,11 +115,13 @@ NXPAL_API BOOL NxGetIconPixels(HICON hIcon, int* width, int* height, DWORD* pixe
 // ---- registration (used by the code nx_add_resources generates) ------------------------
 // The tables live in the module's read-only data; the platform layer keeps pointers to
 // them from registration until unregistration, which the module does while unloading.
+typedef struct NxStringResource NxStringResource;
 struct NxStringResource {
   UINT id;
   UINT length;  // UTF-16 units, without the terminator
   const WCHAR* text;  // terminated
 };
+typedef struct NxIconImageResource NxIconImageResource;
 struct NxIconImageResource {
   UINT id;
   UINT width;
@@ -117,7 +129,8 @@ struct NxIconImageResource {
   UINT size;  // bytes of PNG data
   const BYTE* png;
 };
-inline constexpr UINT NX_MODULE_RESOURCES_VERSION = 1;
+NX_CONST(UINT, NX_MODULE_RESOURCES_VERSION, 1);
+typedef struct NxModuleResources NxModuleResources;
 struct NxModuleResources {
   UINT version;  // NX_MODULE_RESOURCES_VERSION
   UINT stringCount;

@@ -8,12 +8,18 @@
 // ---- IAdviseSink ----------------------------------------------------------------------
 // Data formats, storage media and monikers pass through advise sinks untouched here:
 // nothing in this layer looks inside them, so they stay opaque.
-struct FORMATETC;
-struct STGMEDIUM;
-struct IMoniker;
+typedef struct FORMATETC FORMATETC;
+typedef struct STGMEDIUM STGMEDIUM;
+typedef struct IMoniker IMoniker;
 
+#ifdef __cplusplus
 inline constexpr IID IID_IAdviseSink = nx::Guid("0000010F-0000-0000-C000-000000000046");
+#else
+NX_C_GUID(IID, IID_IAdviseSink, 0x0000010F, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46);
+#endif
 
+typedef struct IAdviseSink IAdviseSink;
+#ifdef __cplusplus
 struct IAdviseSink : IUnknown {
   virtual void STDMETHODCALLTYPE OnDataChange(FORMATETC* pFormatetc, STGMEDIUM* pStgmed) = 0;
   virtual void STDMETHODCALLTYPE OnViewChange(DWORD dwAspect, LONG lindex) = 0;
@@ -21,22 +27,38 @@ struct IAdviseSink : IUnknown {
   virtual void STDMETHODCALLTYPE OnSave() = 0;
   virtual void STDMETHODCALLTYPE OnClose() = 0;
 };
-using LPADVISESINK = IAdviseSink*;
+#else
+NX_C_INTERFACE(IAdviseSink);
+struct IAdviseSinkVtbl {
+  NX_C_IUNKNOWN_METHODS(IAdviseSink);
+  void (*OnDataChange)(IAdviseSink* This, FORMATETC* pFormatetc, STGMEDIUM* pStgmed);
+  void (*OnViewChange)(IAdviseSink* This, DWORD dwAspect, LONG lindex);
+  void (*OnRename)(IAdviseSink* This, IMoniker* pmk);
+  void (*OnSave)(IAdviseSink* This);
+  void (*OnClose)(IAdviseSink* This);
+};
+#endif
+typedef IAdviseSink* LPADVISESINK;
 
 // ---- IContextMenu ---------------------------------------------------------------------
+#ifdef __cplusplus
 inline constexpr IID IID_IContextMenu = nx::Guid("000214E4-0000-0000-C000-000000000046");
+#else
+NX_C_GUID(IID, IID_IContextMenu, 0x000214E4, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46);
+#endif
 
 // QueryContextMenu flags (passed through to the menu's owner).
-inline constexpr UINT CMF_NORMAL = 0x00000000;
-inline constexpr UINT CMF_DEFAULTONLY = 0x00000001;
-inline constexpr UINT CMF_VERBSONLY = 0x00000002;
-inline constexpr UINT CMF_EXPLORE = 0x00000004;
+NX_CONST(UINT, CMF_NORMAL, 0x00000000);
+NX_CONST(UINT, CMF_DEFAULTONLY, 0x00000001);
+NX_CONST(UINT, CMF_VERBSONLY, 0x00000002);
+NX_CONST(UINT, CMF_EXPLORE, 0x00000004);
 
 // GetCommandString types: the help text of a command as UTF-16.
-inline constexpr UINT GCS_HELPTEXTW = 0x00000005;
+NX_CONST(UINT, GCS_HELPTEXTW, 0x00000005);
 
 // The Windows field order. 36 bytes in the 32-bit original; the four pointer-sized
 // fields make it 56 here, and cbSize always holds sizeof(CMINVOKECOMMANDINFO).
+typedef struct CMINVOKECOMMANDINFO CMINVOKECOMMANDINFO;
 struct CMINVOKECOMMANDINFO {
   DWORD cbSize;  // sizeof(CMINVOKECOMMANDINFO)
   DWORD fMask;  // CMIC_MASK_* flags; 0 here
@@ -48,11 +70,13 @@ struct CMINVOKECOMMANDINFO {
   DWORD dwHotKey;
   HANDLE hIcon;
 };
-using LPCMINVOKECOMMANDINFO = CMINVOKECOMMANDINFO*;
-static_assert(offsetof(CMINVOKECOMMANDINFO, hwnd) == 8 && offsetof(CMINVOKECOMMANDINFO, lpVerb) == 16);
-static_assert(offsetof(CMINVOKECOMMANDINFO, nShow) == 40 && offsetof(CMINVOKECOMMANDINFO, hIcon) == 48);
-static_assert(sizeof(CMINVOKECOMMANDINFO) == 56);
+typedef CMINVOKECOMMANDINFO* LPCMINVOKECOMMANDINFO;
+NX_STATIC_ASSERT(offsetof(CMINVOKECOMMANDINFO, hwnd) == 8 && offsetof(CMINVOKECOMMANDINFO, lpVerb) == 16);
+NX_STATIC_ASSERT(offsetof(CMINVOKECOMMANDINFO, nShow) == 40 && offsetof(CMINVOKECOMMANDINFO, hIcon) == 48);
+NX_STATIC_ASSERT(sizeof(CMINVOKECOMMANDINFO) == 56);
 
+typedef struct IContextMenu IContextMenu;
+#ifdef __cplusplus
 struct IContextMenu : IUnknown {
   // Inserts the object's commands into hmenu from position indexMenu on, with ids from
   // idCmdFirst to at most idCmdLast. Success: MAKE_HRESULT(0, 0, number of ids used,
@@ -65,4 +89,15 @@ struct IContextMenu : IUnknown {
   virtual HRESULT STDMETHODCALLTYPE GetCommandString(UINT_PTR idCmd, UINT uType, UINT* pReserved, CHAR* pszName,
                                                      UINT cchMax) = 0;
 };
-using LPCONTEXTMENU = IContextMenu*;
+#else
+NX_C_INTERFACE(IContextMenu);
+struct IContextMenuVtbl {
+  NX_C_IUNKNOWN_METHODS(IContextMenu);
+  HRESULT (*QueryContextMenu)(IContextMenu* This, HMENU hmenu, UINT indexMenu, UINT idCmdFirst, UINT idCmdLast,
+                              UINT uFlags);
+  HRESULT (*InvokeCommand)(IContextMenu* This, CMINVOKECOMMANDINFO* pici);
+  HRESULT (*GetCommandString)(IContextMenu* This, UINT_PTR idCmd, UINT uType, UINT* pReserved, CHAR* pszName,
+                              UINT cchMax);
+};
+#endif
+typedef IContextMenu* LPCONTEXTMENU;

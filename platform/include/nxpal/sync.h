@@ -10,15 +10,16 @@
 
 // A recursive lock. Zero-initialised storage is not a usable lock: call
 // InitializeCriticalSection first and DeleteCriticalSection last, as on Windows.
+typedef struct CRITICAL_SECTION CRITICAL_SECTION;
 struct CRITICAL_SECTION {
   void* Impl;  // the lock object, owned by the critical section
   LONG RecursionCount;  // entries of the owning thread (read without the lock only for diagnostics)
   LONG OwningThread;  // kernel thread id of the owner, 0 when free
 };
-using LPCRITICAL_SECTION = CRITICAL_SECTION*;
+typedef CRITICAL_SECTION* LPCRITICAL_SECTION;
 
 // The owner's kernel thread id (0 when free), readable from any thread for diagnostics.
-inline LONG NxCriticalSectionOwner(const CRITICAL_SECTION* cs) {
+NX_INLINE LONG NxCriticalSectionOwner(const CRITICAL_SECTION* cs) {
   return __atomic_load_n(&cs->OwningThread, __ATOMIC_RELAXED);
 }
 
@@ -41,10 +42,14 @@ NXPAL_API BOOL NxEnterCriticalSectionAbortable(LPCRITICAL_SECTION cs);
 NXPAL_API BOOL NxEnterCriticalSectionTimeout(LPCRITICAL_SECTION cs, DWORD timeoutMs);
 
 // ---- waits and sleeps --------------------------------------------------------------
-inline constexpr DWORD WAIT_OBJECT_0 = 0;
-inline constexpr DWORD WAIT_ABANDONED = 0x80;
-inline constexpr DWORD WAIT_TIMEOUT = 258;
+NX_CONST(DWORD, WAIT_OBJECT_0, 0);
+NX_CONST(DWORD, WAIT_ABANDONED, 0x80);
+NX_CONST(DWORD, WAIT_TIMEOUT, 258);
+#ifdef __cplusplus
 inline constexpr DWORD WAIT_FAILED = 0xFFFFFFFFu;
+#else
+#define WAIT_FAILED ((DWORD)0xFFFFFFFFu)
+#endif
 
 // Sleeps; on a thread whose end is requested returns at once with last error
 // ERROR_OPERATION_ABORTED (995) (Sleep has no result to tell it by; NxSleep has).
@@ -68,11 +73,11 @@ NXPAL_API DWORD WaitForSingleObject(HANDLE h, DWORD ms);
 NXPAL_API BOOL CloseHandle(HANDLE h);
 
 // ---- clocks -----------------------------------------------------------------------
-NXPAL_API DWORD GetTickCount();
-NXPAL_API ULONGLONG GetTickCount64();
+NXPAL_API DWORD GetTickCount(void);
+NXPAL_API ULONGLONG GetTickCount64(void);
 // Wall clock in 100 ns units since 1601-01-01 UTC.
 NXPAL_API void GetSystemTimeAsFileTime(LPFILETIME ft);
 NXPAL_API BOOL QueryPerformanceCounter(LARGE_INTEGER* count);
 NXPAL_API BOOL QueryPerformanceFrequency(LARGE_INTEGER* freq);
 // Monotonic clock in 100 ns units (for time limits that must not follow wall-clock jumps).
-NXPAL_API ULONGLONG NxMonotonicTime100ns();
+NXPAL_API ULONGLONG NxMonotonicTime100ns(void);

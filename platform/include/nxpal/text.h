@@ -2,19 +2,21 @@
 // Windows-1251 where a stored format fixes that code page (through glibc iconv).
 #pragma once
 
+#ifdef __cplusplus
 #include <string>
 #include <string_view>
+#endif
 
 #include "errors.h"
 #include "export.h"
 #include "types.h"
 
-inline constexpr UINT CP_ACP = 0;  // the "ANSI" code page: UTF-8 on this platform
-inline constexpr UINT CP_OEMCP = 1;  // treated like CP_ACP
-inline constexpr UINT CP_WINDOWS_1251 = 1251;
-inline constexpr UINT CP_UTF8 = 65001;
-inline constexpr DWORD MB_ERR_INVALID_CHARS = 0x8;
-inline constexpr DWORD WC_ERR_INVALID_CHARS = 0x80;
+NX_CONST(UINT, CP_ACP, 0);  // the "ANSI" code page: UTF-8 on this platform
+NX_CONST(UINT, CP_OEMCP, 1);  // treated like CP_ACP
+NX_CONST(UINT, CP_WINDOWS_1251, 1251);
+NX_CONST(UINT, CP_UTF8, 65001);
+NX_CONST(DWORD, MB_ERR_INVALID_CHARS, 0x8);
+NX_CONST(DWORD, WC_ERR_INVALID_CHARS, 0x80);
 
 // Win32 semantics: a length of -1 means null-terminated (the terminator is converted and
 // counted); an output size of 0 asks for the needed size. Failures: 0 with last error
@@ -34,6 +36,7 @@ NXPAL_API LPWSTR lstrcpynW(LPWSTR dst, LPCWSTR src, int max);
 NXPAL_API int lstrcmpiW(LPCWSTR a, LPCWSTR b);
 NXPAL_API int lstrcmpW(LPCWSTR a, LPCWSTR b);
 
+#ifdef __cplusplus
 namespace nx {
 // Conversions for C++ callers. Invalid input becomes U+FFFD (to UTF-16) or '?'.
 NX_EXPORT std::u16string Utf8ToUtf16(std::string_view s);
@@ -53,3 +56,4 @@ inline size_t WStrLen(const char16_t* s) {
   return n;
 }
 }  // namespace nx
+#endif

@@ -13,19 +13,19 @@
 #include "sync.h"
 #include "types.h"
 
-using LPTHREAD_START_ROUTINE = DWORD (*)(LPVOID param);
+typedef DWORD (*LPTHREAD_START_ROUTINE)(LPVOID param);
 
-inline constexpr DWORD CREATE_SUSPENDED = 0x4;
-inline constexpr DWORD STILL_ACTIVE = 259;
+NX_CONST(DWORD, CREATE_SUSPENDED, 0x4);
+NX_CONST(DWORD, STILL_ACTIVE, 259);
 
-inline constexpr int THREAD_PRIORITY_IDLE = -15;
-inline constexpr int THREAD_PRIORITY_LOWEST = -2;
-inline constexpr int THREAD_PRIORITY_BELOW_NORMAL = -1;
-inline constexpr int THREAD_PRIORITY_NORMAL = 0;
-inline constexpr int THREAD_PRIORITY_ABOVE_NORMAL = 1;
-inline constexpr int THREAD_PRIORITY_HIGHEST = 2;
-inline constexpr int THREAD_PRIORITY_TIME_CRITICAL = 15;
-inline constexpr int THREAD_PRIORITY_ERROR_RETURN = 0x7FFFFFFF;
+NX_CONST(int, THREAD_PRIORITY_IDLE, -15);
+NX_CONST(int, THREAD_PRIORITY_LOWEST, -2);
+NX_CONST(int, THREAD_PRIORITY_BELOW_NORMAL, -1);
+NX_CONST(int, THREAD_PRIORITY_NORMAL, 0);
+NX_CONST(int, THREAD_PRIORITY_ABOVE_NORMAL, 1);
+NX_CONST(int, THREAD_PRIORITY_HIGHEST, 2);
+NX_CONST(int, THREAD_PRIORITY_TIME_CRITICAL, 15);
+NX_CONST(int, THREAD_PRIORITY_ERROR_RETURN, 0x7FFFFFFF);
 
 NXPAL_API HANDLE CreateThread(LPSECURITY_ATTRIBUTES sa, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
                               LPVOID param, DWORD flags, LPDWORD threadId);
@@ -44,15 +44,15 @@ NXPAL_API int GetThreadPriority(HANDLE thread);
 // thread's own handle (it would wait for itself).
 NXPAL_API BOOL TerminateThread(HANDLE thread, DWORD exitCode);
 NXPAL_API BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
-NXPAL_API DWORD GetCurrentThreadId();
+NXPAL_API DWORD GetCurrentThreadId(void);
 NXPAL_API DWORD GetThreadId(HANDLE thread);
 
 // ---- extensions for code that blocks outside this layer ------------------------------
 // TRUE when the calling thread's end has been requested.
-NXPAL_API BOOL NxIsEndRequested();
+NXPAL_API BOOL NxIsEndRequested(void);
 // The calling thread's checkpoint: waits while it is suspended; FALSE with
 // ERROR_OPERATION_ABORTED (995) when its end is requested.
-NXPAL_API BOOL NxCheckpoint();
+NXPAL_API BOOL NxCheckpoint(void);
 // poll() that also returns when the calling thread's end is requested (-1 with last error
 // ERROR_OPERATION_ABORTED (995)) and pauses while the thread is suspended. Other
 // failures: -1 with the errno mapped to a Win32 code. timeoutMs < 0 waits for ever.

@@ -1,81 +1,102 @@
 // Win32 base types with their Windows widths, on Linux x86-64 (LP64).
-// WCHAR is UTF-16 (char16_t): wchar_t is 32 bits here.
+// WCHAR is UTF-16 (char16_t): wchar_t is 32 bits here. Every header of the layer that a
+// public header pulls in compiles as C11 as well as C++; the helpers below say how.
 #pragma once
 
+#ifdef __cplusplus
 #include <cstddef>
 #include <cstdint>
+#else
+#include <stddef.h>
+#include <stdint.h>
+#include <uchar.h>
+#endif
 
-using BOOL = int32_t;
-using BYTE = uint8_t;
-using WORD = uint16_t;
-using DWORD = uint32_t;
-using LONG = int32_t;
-using ULONG = uint32_t;
-using INT = int32_t;
-using UINT = uint32_t;
-using SHORT = int16_t;
-using USHORT = uint16_t;
-using LONGLONG = int64_t;
-using ULONGLONG = uint64_t;
-using DWORD64 = uint64_t;
-using SIZE_T = size_t;
-using HRESULT = int32_t;
-using SCODE = int32_t;
-using CHAR = char;
-using UCHAR = unsigned char;
-using WCHAR = char16_t;
-using OLECHAR = WCHAR;
-using VARTYPE = uint16_t;
-using LCID = DWORD;
-using LANGID = WORD;
-using REGSAM = DWORD;
-using LPVOID = void*;
-using LPCVOID = const void*;
-using PVOID = void*;
-using LPBYTE = BYTE*;
-using LPDWORD = DWORD*;
-using LPLONG = LONG*;
-using LPSTR = char*;
-using LPCSTR = const char*;
-using LPWSTR = WCHAR*;
-using LPCWSTR = const WCHAR*;
-using LPOLESTR = OLECHAR*;
-using LPCOLESTR = const OLECHAR*;
-using PSTR = char*;
-using PWSTR = WCHAR*;
-using LPCCH = const char*;
-using LPCWCH = const WCHAR*;
-using INT_PTR = intptr_t;
-using UINT_PTR = uintptr_t;
-using LONG_PTR = intptr_t;
-using ULONG_PTR = uintptr_t;
-using DWORD_PTR = uintptr_t;
-using WPARAM = UINT_PTR;
-using LPARAM = LONG_PTR;
-using LRESULT = LONG_PTR;
+// Typed constants: `inline constexpr` in C++, enum constants (int) in C. Values beyond
+// int (0x80000000 and up) are written out as macros for C beside their C++ form.
+// NX_STATIC_ASSERT checks a layout in both languages, so a C caller and the C++ library
+// agree on it; NX_INLINE is a header function's linkage (static in C).
+#ifdef __cplusplus
+#define NX_CONST(type, name, value) inline constexpr type name = value
+#define NX_STATIC_ASSERT(condition) static_assert(condition)
+#define NX_INLINE inline
+#else
+#define NX_CONST(type, name, value) enum { name = (value) }
+#define NX_STATIC_ASSERT(condition) _Static_assert(condition, #condition)
+#define NX_INLINE static inline
+#endif
+
+typedef int32_t BOOL;
+typedef uint8_t BYTE;
+typedef uint16_t WORD;
+typedef uint32_t DWORD;
+typedef int32_t LONG;
+typedef uint32_t ULONG;
+typedef int32_t INT;
+typedef uint32_t UINT;
+typedef int16_t SHORT;
+typedef uint16_t USHORT;
+typedef int64_t LONGLONG;
+typedef uint64_t ULONGLONG;
+typedef uint64_t DWORD64;
+typedef size_t SIZE_T;
+typedef int32_t HRESULT;
+typedef int32_t SCODE;
+typedef char CHAR;
+typedef unsigned char UCHAR;
+typedef char16_t WCHAR;
+typedef WCHAR OLECHAR;
+typedef uint16_t VARTYPE;
+typedef DWORD LCID;
+typedef WORD LANGID;
+typedef DWORD REGSAM;
+typedef void* LPVOID;
+typedef const void* LPCVOID;
+typedef void* PVOID;
+typedef BYTE* LPBYTE;
+typedef DWORD* LPDWORD;
+typedef LONG* LPLONG;
+typedef char* LPSTR;
+typedef const char* LPCSTR;
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
+typedef OLECHAR* LPOLESTR;
+typedef const OLECHAR* LPCOLESTR;
+typedef char* PSTR;
+typedef WCHAR* PWSTR;
+typedef const char* LPCCH;
+typedef const WCHAR* LPCWCH;
+typedef intptr_t INT_PTR;
+typedef uintptr_t UINT_PTR;
+typedef intptr_t LONG_PTR;
+typedef uintptr_t ULONG_PTR;
+typedef uintptr_t DWORD_PTR;
+typedef UINT_PTR WPARAM;
+typedef LONG_PTR LPARAM;
+typedef LONG_PTR LRESULT;
 
 // Kernel objects (threads, events, files) are small integers: the value is the
 // descriptor behind the object, so that a peer process can reach it by number.
-using HANDLE = void*;
-using LPHANDLE = HANDLE*;
+typedef void* HANDLE;
+typedef HANDLE* LPHANDLE;
 
 // Opaque handles of the other kinds.
-struct HKEY__;
-using HKEY = HKEY__*;
-using PHKEY = HKEY*;
-struct HWND__;
-using HWND = HWND__*;
-struct HICON__;
-using HICON = HICON__*;
-using HCURSOR = HICON;
-struct HMENU__;
-using HMENU = HMENU__*;
-struct HIMAGELIST__;
-using HIMAGELIST = HIMAGELIST__*;
+typedef struct HKEY__ HKEY__;
+typedef HKEY__* HKEY;
+typedef HKEY* PHKEY;
+typedef struct HWND__ HWND__;
+typedef HWND__* HWND;
+typedef struct HICON__ HICON__;
+typedef HICON__* HICON;
+typedef HICON HCURSOR;
+typedef struct HMENU__ HMENU__;
+typedef HMENU__* HMENU;
+typedef struct HIMAGELIST__ HIMAGELIST__;
+typedef HIMAGELIST__* HIMAGELIST;
 // A module handle is the load address of the shared object or program.
-struct HINSTANCE__;
-using HINSTANCE = HINSTANCE__*;
-using HMODULE = HINSTANCE;
+typedef struct HINSTANCE__ HINSTANCE__;
+typedef HINSTANCE__* HINSTANCE;
+typedef HINSTANCE HMODULE;
 
 #ifndef TRUE
 #define TRUE 1
@@ -84,28 +105,36 @@ using HMODULE = HINSTANCE;
 #define FALSE 0
 #endif
 
+#ifdef __cplusplus
 inline constexpr DWORD INFINITE = 0xFFFFFFFFu;
 #define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)))
+#else
+#define INFINITE ((DWORD)0xFFFFFFFFu)
+#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+#endif
 #define MAX_PATH 260
 
 // A rectangle in pixels: left and top inside, right and bottom just outside.
+typedef struct RECT RECT;
 struct RECT {
   LONG left;
   LONG top;
   LONG right;
   LONG bottom;
 };
-static_assert(sizeof(RECT) == 16);
-using LPRECT = RECT*;
+NX_STATIC_ASSERT(sizeof(RECT) == 16);
+typedef RECT* LPRECT;
 
 // 100 ns intervals since 1601-01-01 UTC.
+typedef struct FILETIME FILETIME;
 struct FILETIME {
   DWORD dwLowDateTime;
   DWORD dwHighDateTime;
 };
-using LPFILETIME = FILETIME*;
-using PFILETIME = FILETIME*;
+typedef FILETIME* LPFILETIME;
+typedef FILETIME* PFILETIME;
 
+typedef union LARGE_INTEGER LARGE_INTEGER;
 union LARGE_INTEGER {
   struct {
     DWORD LowPart;
@@ -113,6 +142,7 @@ union LARGE_INTEGER {
   } u;
   LONGLONG QuadPart;
 };
+typedef union ULARGE_INTEGER ULARGE_INTEGER;
 union ULARGE_INTEGER {
   struct {
     DWORD LowPart;
@@ -120,17 +150,19 @@ union ULARGE_INTEGER {
   } u;
   ULONGLONG QuadPart;
 };
-using PLARGE_INTEGER = LARGE_INTEGER*;
-using PULARGE_INTEGER = ULARGE_INTEGER*;
+typedef LARGE_INTEGER* PLARGE_INTEGER;
+typedef ULARGE_INTEGER* PULARGE_INTEGER;
 
+typedef struct SECURITY_ATTRIBUTES SECURITY_ATTRIBUTES;
 struct SECURITY_ATTRIBUTES {
   DWORD nLength;
   LPVOID lpSecurityDescriptor;
   BOOL bInheritHandle;
 };
-using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
+typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 
 // Resource ids passed where a name is expected.
+#ifdef __cplusplus
 #define MAKEINTRESOURCEW(i) (reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(static_cast<WORD>(i))))
 #define MAKEINTRESOURCEA(i) (reinterpret_cast<LPSTR>(static_cast<ULONG_PTR>(static_cast<WORD>(i))))
 #define IS_INTRESOURCE(p) ((reinterpret_cast<ULONG_PTR>(p) >> 16) == 0)
@@ -140,3 +172,12 @@ using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
 #define MAKELONG(a, b) \
   (static_cast<LONG>(static_cast<WORD>(static_cast<DWORD_PTR>(a) & 0xffff) | \
                      (static_cast<DWORD>(static_cast<WORD>(static_cast<DWORD_PTR>(b) & 0xffff))) << 16))
+#else
+#define MAKEINTRESOURCEW(i) ((LPWSTR)(ULONG_PTR)(WORD)(i))
+#define MAKEINTRESOURCEA(i) ((LPSTR)(ULONG_PTR)(WORD)(i))
+#define IS_INTRESOURCE(p) ((((ULONG_PTR)(p)) >> 16) == 0)
+
+#define LOWORD(l) ((WORD)((DWORD_PTR)(l) & 0xffff))
+#define HIWORD(l) ((WORD)(((DWORD_PTR)(l) >> 16) & 0xffff))
+#define MAKELONG(a, b) ((LONG)((WORD)((DWORD_PTR)(a) & 0xffff) | ((DWORD)(WORD)((DWORD_PTR)(b) & 0xffff)) << 16))
+#endif
