@@ -66,6 +66,27 @@ bool NoPagedFileService(DWORD openError) {
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_PIPE_BUSY;
 }
 
+std::string OpenErrorText(DWORD error) {
+  const char* words = nullptr;
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND: words = "the service knows no such drive"; break;
+    case ERROR_PATH_NOT_FOUND: words = "no such drive"; break;
+    case ERROR_ACCESS_DENIED: words = "access denied"; break;
+    case ERROR_NOT_READY: words = "no medium in the drive"; break;
+    case ERROR_SHARING_VIOLATION: words = "in use by another program"; break;
+    case ERROR_WRITE_PROTECT: words = "write-protected"; break;
+    case ERROR_UNRECOGNIZED_VOLUME: words = "no FAT file system"; break;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY: words = "out of memory"; break;
+    case ERROR_INVALID_PARAMETER: words = "invalid parameter"; break;
+    case ERROR_GEN_FAILURE: words = "device failure"; break;
+    default: break;
+  }
+  std::string text = "error " + std::to_string(error);
+  if (words) text += std::string(" (") + words + ")";
+  return text;
+}
+
 std::u16string FormatSize(LONGLONG value, UINT unitId) {
   char digits[24];
   std::snprintf(digits, sizeof digits, "%lld", static_cast<long long>(value));

@@ -19,6 +19,9 @@ BOOL ReadBootRecord(WCHAR letter, BootRecord* boot);
 // swamped. A service that answers and refuses the volume itself (an unknown drive,
 // access denied) is not this: its error is the card's own.
 bool NoPagedFileService(DWORD openError);
+// A card volume's open or read error for a terminal: "error 5 (access denied)", with a few
+// words for the errors a card meets and the code alone for the others.
+std::string OpenErrorText(DWORD error);
 
 // "32 768 Б": the value grouped by threes with a space, the unit string appended.
 // Empty when the number cannot be formatted.

@@ -68,29 +68,6 @@ WCHAR ParseLetter(const char* arg) {
   return c >= 'A' && c <= 'Z' ? static_cast<WCHAR>(c) : 0;
 }
 
-// A few words for the errors a card's open meets; the code alone for the others.
-const char* ErrorWords(DWORD error) {
-  switch (error) {
-    case ERROR_FILE_NOT_FOUND: return "the service knows no such drive";
-    case ERROR_PATH_NOT_FOUND: return "no such drive";
-    case ERROR_ACCESS_DENIED: return "access denied";
-    case ERROR_NOT_READY: return "no medium in the drive";
-    case ERROR_SHARING_VIOLATION: return "in use by another program";
-    case ERROR_WRITE_PROTECT: return "write-protected";
-    case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY: return "out of memory";
-    case ERROR_INVALID_PARAMETER: return "invalid parameter";
-    case ERROR_GEN_FAILURE: return "device failure";
-    default: return nullptr;
-  }
-}
-
-std::string DescribeError(DWORD error) {
-  std::string text = "error " + std::to_string(error);
-  if (const char* words = ErrorWords(error)) text += std::string(" (") + words + ")";
-  return text;
-}
-
 // Why a card's volume could not be opened, on one line of stderr: a missing service
 // with the way to start it, or the service's own answer.
 void ReportOpenError(WCHAR letter, DWORD error) {
@@ -99,7 +76,7 @@ void ReportOpenError(WCHAR letter, DWORD error) {
     return;
   }
   std::fprintf(stderr, "vr03fci: %c: the paged-file service could not open the card: %s\n", static_cast<char>(letter),
-               DescribeError(error).c_str());
+               OpenErrorText(error).c_str());
 }
 
 std::string MiB(ULONGLONG bytes) {
@@ -127,7 +104,7 @@ int List() {
         if (!serviceHintShown) std::fputs(kNoService, stderr);
         serviceHintShown = true;
       } else {
-        std::printf("%c:  (sizes not readable: %s)\n", static_cast<char>(letter), DescribeError(error).c_str());
+        std::printf("%c:  (sizes not readable: %s)\n", static_cast<char>(letter), OpenErrorText(error).c_str());
       }
     }
   }

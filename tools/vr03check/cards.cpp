@@ -306,15 +306,9 @@ const char* RefusalWords(fci::Refusal r) {
 }
 
 std::string ErrorText(DWORD error) {
-  std::string text = "error " + std::to_string(error);
-  switch (error) {
-    case ERROR_FILE_NOT_FOUND: return text + " (the service knows no such drive: it was started with other drives)";
-    case ERROR_ACCESS_DENIED: return text + " (access denied)";
-    case ERROR_NOT_READY: return text + " (no medium)";
-    case ERROR_SHARING_VIOLATION: return text + " (in use by another program)";
-    case ERROR_UNRECOGNIZED_VOLUME: return text + " (no FAT file system)";
-    default: return text;
-  }
+  std::string text = fci::OpenErrorText(error);
+  if (error == ERROR_FILE_NOT_FOUND) text += ": it was started with other drives";
+  return text;
 }
 
 // The boot record read through the service, for reading only; the last error on failure.
