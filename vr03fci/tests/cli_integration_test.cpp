@@ -47,6 +47,7 @@ class CommandLine : public ::testing::Test {
   // sets, only a home, a path, a language and this test's drives and pipes.
   std::vector<std::string> Scrubbed(std::vector<std::string> args) {
     std::vector<std::string> line{"-i", "HOME=" + dir_.Path(), "PATH=/usr/local/bin:/usr/bin:/bin", "LANG=C.UTF-8"};
+    for (const std::string& pair : nxtest::SanitizerSettings()) line.push_back(pair);
     for (const char* name : {"NX_DRIVES", "NX_PIPE_DIR"})
       if (const char* value = getenv(name)) line.push_back(std::string(name) + "=" + value);
     line.push_back(Program());

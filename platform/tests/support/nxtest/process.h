@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -82,9 +83,20 @@ class ChildProcess {
   int status_ = -1;
 };
 
+// The sanitizers' own settings (suppression files, exit codes) as NAME=VALUE pairs, for
+// each one set here: a scrubbed child built with a sanitizer must still run under the
+// settings the test runner chose, or a known report fails a program a user never meets.
+inline std::vector<std::string> SanitizerSettings() {
+  std::vector<std::string> pairs;
+  for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS", "LSAN_OPTIONS"})
+    if (const char* value = getenv(name)) pairs.push_back(std::string(name) + "=" + value);
+  return pairs;
+}
+
 // A user's command run as from a bare login shell: `env -i` with HOME (the folder given),
-// PATH and LANG only, plus the NAME=VALUE pairs of `env`. Nothing the test runner sets
-// (QT_QPA_PLATFORM, NX_*, DISPLAY) reaches it unless named. Waits for its end.
+// PATH and LANG only, plus the sanitizers' settings and the NAME=VALUE pairs of `env`.
+// Nothing else the test runner sets (QT_QPA_PLATFORM, NX_*, DISPLAY) reaches it unless
+// named. Waits for its end.
 struct UserRun {
   int status = -1;  // exit status; -1 when a signal ended it (an abort, a crash)
   std::string out, err;
@@ -92,6 +104,8 @@ struct UserRun {
 inline UserRun RunAsUser(const std::string& home, const std::string& program, std::vector<std::string> args,
                          const std::vector<std::string>& env = {}) {
   std::vector<std::string> all = {"-i", "HOME=" + home, "PATH=/usr/local/bin:/usr/bin:/bin", "LANG=C.UTF-8"};
+  const std::vector<std::string> sanitizers = SanitizerSettings();
+  all.insert(all.end(), sanitizers.begin(), sanitizers.end());
   all.insert(all.end(), env.begin(), env.end());
   all.push_back(program);
   all.insert(all.end(), args.begin(), args.end());
