@@ -208,15 +208,22 @@ Made Make(const Grade& grade, int rate, double seconds, std::mt19937& rnd) {
     // A little breathing on the base line of every record.
     const double br = 0.15 + 0.2 * u(rnd), ba = 0.05 * u(rnd);
     for (size_t i = 0; i < count; ++i) r.mv[lead][i] += ba * std::sin(2 * kPi * br * i / rate);
-    // The recorder's gain: the largest of the usual ones that keeps the lead in range.
-    const double peak = *std::max_element(r.mv[lead].begin(), r.mv[lead].end(),
-                                          [](double a, double b) { return std::fabs(a) < std::fabs(b); });
-    double gain = 100;
-    for (double g : {200.0, 400.0, 728.0}) {
-      if (std::fabs(peak) * g < 1400 && u(rnd) < 0.7) gain = g;
-    }
-    r.gain.push_back(gain);
   }
+  // The recorder's gain: one of the usual ones that keeps the lead in range (chosen again
+  // after an added condition, which should not clip).
+  auto fitGains = [&] {
+    r.gain.clear();
+    for (int lead = 0; lead < 3; ++lead) {
+      double peak = 0;
+      for (double v : r.mv[lead]) peak = std::max(peak, std::fabs(v));
+      double gain = 100 * std::min(1.0, 1400 / (100 * peak));
+      for (double g : {200.0, 400.0, 728.0}) {
+        if (peak * g < 1400 && u(rnd) < 0.7) gain = g;
+      }
+      r.gain.push_back(gain);
+    }
+  };
+  fitGains();
   made.affected.assign(3, false);
   const std::string c = grade.condition;
   if (c == "no-contact" || c == "clipped") {
@@ -224,9 +231,18 @@ Made Make(const Grade& grade, int rate, double seconds, std::mt19937& rnd) {
     std::vector<double>& x = r.mv[target];
     double g = r.gain[target];
     if (c == "clipped") {
-      double peak = 0;
-      for (double v : x) peak = std::max(peak, std::fabs(v));
-      r.gain[target] = g = 2047 / peak * grade.strength;
+      // Scaled against the usual beat's peak (an ectopic beat may be taller).
+      std::vector<double> peaks;
+      for (const Beat& b : r.beats) {
+        const size_t from = static_cast<size_t>(std::max(0.0, b.t - 0.08) * rate);
+        const size_t to = std::min(count, static_cast<size_t>((b.t + 0.08) * rate));
+        if (b.ectopic || from >= to) continue;
+        double peak = 0;
+        for (size_t i = from; i < to; ++i) peak = std::max(peak, std::fabs(x[i]));
+        peaks.push_back(peak);
+      }
+      std::nth_element(peaks.begin(), peaks.begin() + static_cast<long>(peaks.size() / 2), peaks.end());
+      r.gain[target] = g = 2047 / peaks[peaks.size() / 2] * grade.strength;
     } else {
       std::normal_distribution<double> n(0, 0.6);
       for (double& v : x) {
@@ -277,6 +293,7 @@ Made Make(const Grade& grade, int rate, double seconds, std::mt19937& rnd) {
       }
     }
   }
+  if (c == "mains" || c == "muscle" || c == "wander") fitGains();
   return made;
 }
 
@@ -361,6 +378,7 @@ class Baseline {
 // ---- Scoring ----------------------------------------------------------------------------
 
 struct Score {
+  long verdicts[6] = {};            // affected leads' windows by verdict
   long windows = 0, right = 0;      // affected leads' windows, judged as expected (or flagged, for Either)
   long hrWindows = 0, hrClose = 0;  // windows with a true rate, rate within the tolerance
 };
@@ -431,6 +449,7 @@ int main() {
             for (int lead = 0; lead < 3; ++lead) {
               if (made.affected[lead]) {
                 ++score.windows;
+                ++score.verdicts[static_cast<int>(v[lead])];
                 score.right += grade.expect == Expect::Either ? v[lead] != Verdict::Good : v[lead] == grade.verdict;
               } else {
                 ++cleanScore.windows;
@@ -454,8 +473,8 @@ int main() {
   auto pct = [](long a, long b) { return b ? 100.0 * a / b : 0.0; };
   std::printf("Signal check on %d-second records at 250, 500 and 1000 Hz (windows scored from second %d)\n\n",
               static_cast<int>(seconds), kFirstJudged);
-  std::printf("| Condition | Strength | Windows | Engine right | Plain check right | Engine HR ok | Plain HR ok |\n");
-  std::printf("|---|---|---|---|---|---|---|\n");
+  std::printf("| Condition | Strength | Windows | Engine right | Plain check right | Engine HR ok | Plain HR ok | Engine's other verdicts |\n");
+  std::printf("|---|---|---|---|---|---|---|---|\n");
   for (size_t g = 0; g < grades.size(); ++g) {
     const Grade& grade = grades[g];
     std::string hrE = "", hrP = "";
@@ -467,9 +486,17 @@ int main() {
       hrP = b;
     }
     const char* kind = grade.expect == Expect::Either ? " (flagged)" : "";
-    std::printf("| %s | %s%s | %ld | %.1f%% | %.1f%% | %s | %s |\n", grade.condition, grade.label.c_str(), kind,
+    std::string others;
+    for (int v = 0; v < 6; ++v) {
+      if (engine[g].verdicts[v] == 0 || static_cast<Verdict>(v) == grade.verdict) continue;
+      char b[64];
+      std::snprintf(b, sizeof b, "%s%s %.1f%%", others.empty() ? "" : ", ", sigcheck::VerdictWord(static_cast<Verdict>(v)),
+                    pct(engine[g].verdicts[v], engine[g].windows));
+      others += b;
+    }
+    std::printf("| %s | %s%s | %ld | %.1f%% | %.1f%% | %s | %s | %s |\n", grade.condition, grade.label.c_str(), kind,
                 engine[g].windows, pct(engine[g].right, engine[g].windows), pct(plain[g].right, plain[g].windows),
-                hrE.c_str(), hrP.c_str());
+                hrE.c_str(), hrP.c_str(), others.c_str());
   }
   std::printf("\nFalse alarms on clean leads (every record's unaffected leads): engine %.2f%%, plain check %.2f%% of %ld windows\n",
               100 - pct(cleanEngine.right, cleanEngine.windows), 100 - pct(cleanPlain.right, cleanPlain.windows),
