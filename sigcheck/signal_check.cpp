@@ -164,7 +164,7 @@ struct LeadState {
   std::array<double, kMaxTones> s1{}, s2{};
   Ring<std::array<float, kMaxTones>> toneBlocks;
 
-  // 250 Hz stream: block mean, then the QRS feature (band 5-15 Hz, fourth-order low side; slope, moving
+  // 250 Hz stream: block mean, then the QRS feature (band 5-12 Hz, fourth-order low side; slope, moving
   // integration of its magnitude over 120 ms) and a 25 Hz low-pass copy for sizes and base line.
   double decimateSum = 0;
   Biquad bandHigh, bandLow, bandLow2, smooth;
@@ -238,8 +238,8 @@ void SignalCheck::State::Setup() {
     l.noiseBlocks.Resize(kJudgeSeconds * kNoiseBlocksPerSecond);
     l.toneBlocks.Resize(kJudgeSeconds * kToneBlocksPerSecond);
     l.bandHigh = Section(5, kQrsRate, true);
-    l.bandLow = Section(15, kQrsRate, false);
-    l.bandLow2 = Section(15, kQrsRate, false);
+    l.bandLow = Section(12, kQrsRate, false);
+    l.bandLow2 = Section(12, kQrsRate, false);
     l.smooth = Section(25, kQrsRate, false);
     l.slopes.Resize(kSlopeWindow);
     l.feature.Resize(kBeatSeconds * kQrsRate);
