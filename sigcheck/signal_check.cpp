@@ -472,7 +472,7 @@ void SignalCheck::State::Judge(LeadState& l, Verdict* instant) {
     }
     reference /= std::max(1, references);
     const double mains = std::max(power50, power60);
-    if (mains >= kMainsMv * kMainsMv && mains >= kMainsOverBroadband * reference) {
+    if (mains >= kMainsMv * kMainsMv / 2 && mains >= kMainsOverBroadband * reference) {
       *instant = Verdict::Mains;
       return;
     }
