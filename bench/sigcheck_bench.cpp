@@ -160,7 +160,11 @@ std::vector<Grade> Grades() {
   g.push_back({"clean", "-", Verdict::Good, Expect::Verdict, 0});
   const char* offs[] = {"flat", "flat+1 count", "low rail", "high rail"};
   for (int v = 0; v < 4; ++v) g.push_back({"no-contact", offs[v], Verdict::NoContact, Expect::Verdict, 0, v});
-  for (double x : {1.2, 1.6, 3.0}) g.push_back({"clipped", "x" + std::to_string(x).substr(0, 3) + " full scale", Verdict::Clipped, Expect::Verdict, x});
+  for (double x : {1.2, 1.6, 3.0}) {
+    char b[32];
+    std::snprintf(b, sizeof b, "x%.1f full scale", x);
+    g.push_back({"clipped", b, Verdict::Clipped, Expect::Verdict, x});
+  }
   for (double a : {0.03, 0.1, 0.2, 0.5, 1.0}) {
     char b[32];
     std::snprintf(b, sizeof b, "%.2f mV", a);
