@@ -101,7 +101,7 @@ set(CPACK_PACKAGE_CONTACT "Veltrak VR-03 software <vr03@veltrak.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "VR-03 Holter recorder preparation and memory card initialisation")
 # The extended description as Debian shows it: lines of less than 80 characters.
 set(CPACK_PACKAGE_DESCRIPTION
-  "Prepares the VR-03 portable Holter ECG recorder for a monitoring session\n(Ordiva), initialises its memory cards (vr03fci) and checks a clinic PC\nfor both (vr03check). Ships the runtime libraries the programs share, the\npaged-file service and the virtual recorder.")
+  "Prepares the VR-03 portable Holter ECG recorder for a monitoring session\n(Ordiva), initialises its memory cards (vr03fci) and checks a clinic PC\nfor both (vr03check). Judges recorded ECG leads offline (vr03sig). Ships\nthe runtime libraries the programs share, the paged-file service and the\nvirtual recorder.")
 set(CPACK_GENERATOR DEB)
 # The package holds the paths the build was configured for (the units name the program by
 # its full path): configure with -DCMAKE_INSTALL_PREFIX=/usr for a Debian package.
