@@ -153,8 +153,8 @@ LONG ForEachGuidSubKey(HKEY parent, Visit visit) {
   }
 }
 
-// Reads a provider's registration. Each part is read once, so a registration that
-// changes while it is read gives a consistent block of what was seen.
+// Reads a provider's registration in one snapshot of the hive (GetInfo holds it), so a
+// registration that changes while it is read gives a consistent block of what was seen.
 template <typename Ch>
 HRESULT ReadProvider(const CLSID& clsid, ProviderData* data) {
   WCHAR path[MAX_PATH];
@@ -195,7 +195,9 @@ constexpr HRESULT kNoMemoryForBlock = HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY
 template <typename Ch>
 HRESULT GetInfo(const CLSID& clsid, typename Record<Ch>::Info** info) {
   ProviderData data;
+  vkrt::ReadScope snapshot;  // joins the caller's when it has one
   if (HRESULT hr = ReadProvider<Ch>(clsid, &data); FAILED(hr)) return hr;
+  snapshot.End();
   return LayOut<Ch>(data, info, nullptr, kNoMemoryForBlock);
 }
 
@@ -275,6 +277,8 @@ HRESULT EnumProviders(const GUID& dataClass, VKENUMDATAPROVIDERSPROC proc, LPVOI
   bool matched = false;
   WCHAR name[vkrt::kNameChars + 1];
   for (DWORD index = 0;; ++index) {
+    // The provider's name and its whole registration are read in one snapshot.
+    vkrt::ReadScope snapshot;
     LONG rc = vkrt::EnumSubKey(root.get(), index, name);
     if (rc == ERROR_NO_MORE_ITEMS) break;
     if (rc == ERROR_MORE_DATA) continue;
@@ -283,6 +287,7 @@ HRESULT EnumProviders(const GUID& dataClass, VKENUMDATAPROVIDERSPROC proc, LPVOI
     if (!vkrt::ParseGuidName(name, &clsid)) continue;
     Info* info = nullptr;
     if (HRESULT hr = GetInfo<Ch>(clsid, &info); FAILED(hr)) return hr;
+    snapshot.End();
     const bool match = std::any_of(info->outputs, info->outputs + info->outputCount, [&](const auto& output) {
       return dataClass == GUID_NULL || output.dataClass == dataClass;
     });
@@ -305,6 +310,7 @@ HRESULT EnumProviderClass(const GUID& dataClass, BOOL output, VKENUMPROVIDERCLAS
   if (LONG rc = root.Open(HKEY_LOCAL_MACHINE, vkrt::kDataProvidersKey, KEY_READ)) return HRESULT_FROM_WIN32(rc);
   WCHAR name[vkrt::kNameChars + 1];
   for (DWORD index = 0;; ++index) {
+    vkrt::ReadScope snapshot;
     LONG rc = vkrt::EnumSubKey(root.get(), index, name);
     if (rc == ERROR_NO_MORE_ITEMS) return S_OK;
     if (rc == ERROR_MORE_DATA) continue;  // too long for a CLSID
@@ -314,6 +320,7 @@ HRESULT EnumProviderClass(const GUID& dataClass, BOOL output, VKENUMPROVIDERCLAS
     if (side.Open(provider.get(), relative, KEY_READ) != ERROR_SUCCESS) continue;
     CLSID clsid;
     if (HRESULT hr = CLSIDFromString(name, &clsid); FAILED(hr)) return hr;
+    snapshot.End();
     if (!proc(&clsid, context)) return S_FALSE;
   }
 }

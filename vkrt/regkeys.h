@@ -73,6 +73,24 @@ class RegKey {
   HKEY key_ = nullptr;
 };
 
+// One snapshot of the machine hive for a walk's reads (NxRegBeginRead): one transaction
+// instead of one per registry call. Never held while a caller's callback runs, so that
+// the callback may use the registry, from any thread, as it likes.
+class ReadScope {
+ public:
+  ReadScope() : held_(NxRegBeginRead(HKEY_LOCAL_MACHINE) == ERROR_SUCCESS) {}
+  ~ReadScope() { End(); }
+  ReadScope(const ReadScope&) = delete;
+  ReadScope& operator=(const ReadScope&) = delete;
+  void End() {
+    if (held_) NxRegEndRead();
+    held_ = false;
+  }
+
+ private:
+  bool held_;
+};
+
 // "<prefix>\{GUID}" into buf with the outside name builder; false when it refuses.
 template <size_t N>
 bool GuidPath(LPCWSTR prefix, const GUID& guid, WCHAR (&buf)[N]) {

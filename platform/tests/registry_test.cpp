@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include "nxtest/temp.h"
+#include "nxtest/wait.h"
 
 #include "nxpal/bytes.h"
 #include "nxpal/registry.h"
@@ -618,6 +619,107 @@ TEST_F(Registry, ThreadsOfOneProcessShareAHive) {
     ASSERT_EQ(Open(root, std::u16string(u"T").append(nx::Utf8ToUtf16(std::to_string(t))), &k), ERROR_SUCCESS);
     EXPECT_EQ(ValueNames(k).size(), static_cast<size_t>(kEach));
   }
+}
+
+// The walk over a key's subkeys continues from where the last step stopped only while
+// nothing changed: a change between two steps, by this process or another, gives the
+// index its meaning in the new order, as counting from the first subkey would.
+TEST_F(Registry, SubkeyIndexesFollowChangesMadeBetweenSteps) {
+  HKEY root = Create(HKEY_LOCAL_MACHINE, u"Software\\Walk");
+  for (auto n : {u"k10", u"k20", u"k30", u"k40", u"k50"}) Create(root, n);
+  auto at = [&](DWORD i) -> std::string {
+    char16_t buf[16];
+    DWORD cch = 16;
+    LONG rc = RegEnumKeyExW(root, i, buf, &cch, nullptr, nullptr, nullptr, nullptr);
+    return rc == ERROR_SUCCESS ? U8(std::u16string_view(buf, cch)) : "rc " + std::to_string(rc);
+  };
+  EXPECT_EQ(at(0), "k10");
+  EXPECT_EQ(at(1), "k20");
+  Create(root, u"K15");  // sorts before the last one handed out
+  EXPECT_EQ(at(2), "k20");
+  EXPECT_EQ(at(3), "k30");
+  ASSERT_EQ(RegDeleteKeyW(root, u"k10"), ERROR_SUCCESS);  // now K15 k20 k30 k40 k50
+  EXPECT_EQ(at(4), "k50");
+  // Another process adds one in front: the fifth index is k50 again, then the end.
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    HKEY k = nullptr;
+    _exit(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Walk\\k05", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k,
+                          nullptr) == ERROR_SUCCESS
+              ? 0
+              : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(at(5), "k50");
+  EXPECT_EQ(at(6), "rc 259");
+  // Two walks over different keys, step by step in turn, each keep their place.
+  HKEY other = Create(root, u"k30");
+  for (auto n : {u"a", u"b", u"c"}) Create(other, n);
+  std::vector<std::string> outer, inner;
+  for (DWORD i = 0; i < 3; ++i) {
+    outer.push_back(at(i));
+    char16_t buf[16];
+    DWORD cch = 16;
+    ASSERT_EQ(RegEnumKeyExW(other, i, buf, &cch, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+    inner.push_back(U8(std::u16string_view(buf, cch)));
+  }
+  EXPECT_EQ(outer, (std::vector<std::string>{"k05", "K15", "k20"}));
+  EXPECT_EQ(inner, (std::vector<std::string>{"a", "b", "c"}));
+}
+
+// Inside a read scope this thread's reads see one snapshot: another process's change
+// waits for the scope's end instead of failing, and is seen after it. A change made on
+// this thread inside the scope is seen by its next read.
+TEST_F(Registry, AReadScopeIsOneSnapshotThatOtherWritersWaitFor) {
+  HKEY k = Create(HKEY_LOCAL_MACHINE, u"Software\\Snap");
+  ASSERT_EQ(SetDword(k, u"v", 1), ERROR_SUCCESS);
+  auto value = [&] {
+    DWORD v = 0, cb = sizeof v;
+    LONG rc = RegQueryValueExW(k, u"v", nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &cb);
+    return rc == ERROR_SUCCESS ? static_cast<long>(v) : -rc;
+  };
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(NxRegBeginRead(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
+  EXPECT_EQ(value(), 1);
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    close(ready[0]);
+    HKEY c = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Snap", 0, KEY_ALL_ACCESS, &c)) _exit(1);
+    (void)!write(ready[1], "w", 1);
+    _exit(SetDword(c, u"v", 2) == ERROR_SUCCESS ? 0 : 2);
+  }
+  close(ready[1]);
+  char b = 0;
+  ASSERT_EQ(read(ready[0], &b, 1), 1);
+  close(ready[0]);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the writer is on its way
+  int status = 0;
+  EXPECT_EQ(waitpid(pid, &status, WNOHANG), 0) << "the writer finished inside the scope";
+  EXPECT_EQ(value(), 1);
+  EXPECT_EQ(NxRegBeginRead(HKEY_CURRENT_USER), ERROR_BUSY);
+  NxRegEndRead();
+  ASSERT_TRUE(nxtest::WaitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; }, std::chrono::seconds(10),
+                                "the writer's end"));
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(value(), 2);
+
+  ASSERT_EQ(NxRegBeginRead(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
+  ASSERT_EQ(NxRegBeginRead(k), ERROR_SUCCESS);  // nested, on the same hive
+  EXPECT_EQ(value(), 2);
+  ASSERT_EQ(SetDword(k, u"v", 3), ERROR_SUCCESS);
+  EXPECT_EQ(value(), 3);
+  NxRegEndRead();
+  HKEY sub = Create(k, u"made inside");
+  EXPECT_EQ(SubKeys(k), std::vector<std::string>{"made inside"});
+  NxRegEndRead();
+  ASSERT_NE(sub, nullptr);
 }
 
 // Child processes write into one key of the same hive at the same moment (released

@@ -69,9 +69,15 @@ ssize_t ReceiveRequest(int fd, uint8_t* buf, size_t cap, bool* spin) {
       if (errno != EAGAIN && errno != EINTR) return errno == ECONNRESET ? 0 : -1;
     } while (std::chrono::steady_clock::now() < until);
   }
-  ssize_t r = ReceiveMessage(fd, buf, cap, -1);
+  // Then one blocking receive, not a poll and a receive: the service's stop shuts the
+  // socket down, which ends the wait as the client's going does.
   *spin = false;
-  return r;
+  for (;;) {
+    ssize_t r = recv(fd, buf, cap, MSG_TRUNC);
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) return errno == ECONNRESET ? 0 : -1;
+    return r;
+  }
 }
 
 bool SendAll(int fd, const uint8_t* buf, size_t n) {

@@ -2,6 +2,8 @@
 // (layout, self-containment, skipped and missing parts), copies that outlive their
 // source, the two searches and their results, and unregistration.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -412,6 +414,61 @@ TEST_F(ProvidersTest, EnumerationStopsAndHandsOverBlocks) {
   PutString(ProviderKey(nx::Guid("11111111-2222-3333-4444-000000000000")), nullptr, u"broken");
   Seen broken;
   EXPECT_EQ(vkEnumDataProvidersA(&kEcg, Record, &broken), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+}
+
+// The callback runs outside the enumeration's reads: it may change the registry, and
+// the enumeration goes on over what is registered then. Another process's change
+// between two enumerations is seen by the second.
+TEST_F(ProvidersTest, EnumerationGoesOnOverChangesMadeMeanwhile) {
+  RegisterOutputsW(kProviderA, {kEcg});
+  RegisterOutputsW(kProviderB, {kEcg});
+  RegisterOutputsW(kProviderC, {kEcg});
+  struct Walk {
+    std::vector<CLSID> seen;
+    std::vector<std::u16string> descriptions;
+  } walk;
+  auto unregisterNext = [](LPVOID block, LPVOID ctx) -> int {
+    auto* w = static_cast<Walk*>(ctx);
+    auto* info = static_cast<VKDATAPROVIDERINFOW*>(block);
+    w->seen.push_back(info->clsid);
+    if (info->clsid == kProviderA) {
+      if (vkUnregisterDataProvider(&kProviderB) != S_OK) return VKENUM_STOP;
+      RegisterOutputsW(kProviderA, {kEcg, kMarks});  // rewrites the one just handed out
+    }
+    return VKENUM_CONTINUE;
+  };
+  EXPECT_EQ(vkEnumDataProvidersW(&kEcg, unregisterNext, &walk), S_OK);
+  EXPECT_EQ(walk.seen, (std::vector<CLSID>{kProviderA, kProviderC}));
+
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    std::u16string description = u"переписан";
+    VKDATAPROVIDEROUTPUTW out{kEcg, nullptr};
+    VKDATAPROVIDERINFOW info{kProviderC, description.data(), 0, 1, nullptr, &out};
+    _exit(vkRegisterDataProviderW(&info) == S_OK && vkUnregisterDataProvider(&kProviderA) == S_OK ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  auto describe = [](LPVOID block, LPVOID ctx) -> int {
+    auto* info = static_cast<VKDATAPROVIDERINFOW*>(block);
+    static_cast<Walk*>(ctx)->descriptions.push_back(info->description);
+    return VKENUM_CONTINUE;
+  };
+  Walk after;
+  EXPECT_EQ(vkEnumDataProvidersW(&kEcg, describe, &after), S_OK);
+  EXPECT_EQ(after.descriptions, std::vector<std::u16string>{u"переписан"});
+  std::vector<CLSID> byKey;
+  EXPECT_EQ(vkEnumDataProviderClass(
+                &kEcg, TRUE,
+                [](const CLSID* c, LPVOID ctx) -> BOOL {
+                  static_cast<std::vector<CLSID>*>(ctx)->push_back(*c);
+                  return TRUE;
+                },
+                &byKey),
+            S_OK);
+  EXPECT_EQ(byKey, std::vector<CLSID>{kProviderC});
 }
 
 TEST_F(ProvidersTest, EnumerationWithoutAnyProviderKey) {

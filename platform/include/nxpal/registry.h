@@ -124,3 +124,15 @@ NXPAL_API LSTATUS RegDeleteValueA(HKEY hKey, LPCSTR lpValueName);
 
 // Closing a predefined key succeeds and does nothing.
 NXPAL_API LSTATUS RegCloseKey(HKEY hKey);
+
+// The layer's own: a read scope. Between NxRegBeginRead and the matching NxRegEndRead,
+// this thread's reads of the hive behind hKey see one snapshot and share one transaction
+// instead of one each, which is what makes a walk over many keys cheap. The scope holds
+// the hive for this process (other threads wait for it) and the file's read lock (other
+// processes' changes wait, up to the busy timeout): keep it short, and never wait inside
+// it for anything else that uses the registry. A change made on this thread inside the
+// scope ends its snapshot; the next read takes a new one. Scopes on one hive nest;
+// NxRegBeginRead gives ERROR_BUSY while this thread holds one on the other hive. Call
+// NxRegEndRead only after a successful NxRegBeginRead.
+NXPAL_API LSTATUS NxRegBeginRead(HKEY hKey);
+NXPAL_API void NxRegEndRead(void);

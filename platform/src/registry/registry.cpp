@@ -253,3 +253,7 @@ LSTATUS RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
 }
 
 LSTATUS RegCloseKey(HKEY hKey) { return CloseKey(hKey); }
+
+LSTATUS NxRegBeginRead(HKEY hKey) { return BeginReadScope(hKey); }
+
+void NxRegEndRead(void) { EndReadScope(); }

@@ -171,7 +171,10 @@ LONG OpenKey(HKEY parent, std::u16string_view subKey, REGSAM sam, HKEY* result) 
       *result = parent;
       return ERROR_SUCCESS;
     }
-    bool writable = r.hive->Writable();
+    // Whether the hive is writable matters only to an open that may write (a look at the
+    // file system, spared to the many opens that only read).
+    const bool mayWrite = (sam & kMaximumAllowed) || (MapAccess(sam, true) & kWriteRights);
+    const bool writable = mayWrite && r.hive->Writable();
     REGSAM access = MapAccess(sam, writable);
     if ((access & kWriteRights) && !writable) return ERROR_ACCESS_DENIED;
     Txn tx(*r.hive, Txn::Mode::Read);
@@ -300,6 +303,16 @@ LONG DeleteValue(HKEY hkey, std::u16string_view name) {
     return tx.DeleteValue(key, name);
   });
 }
+
+LONG BeginReadScope(HKEY hkey) {
+  return Guard([&]() -> LONG {
+    KeyRef r;
+    if (LONG rc = Resolve(hkey, &r)) return rc;
+    return Txn::BeginReadScope(std::move(r.hive));
+  });
+}
+
+void EndReadScope() { Txn::EndReadScope(); }
 
 LONG CloseKey(HKEY hkey) {
   if (IsPredefined(hkey)) return ERROR_SUCCESS;

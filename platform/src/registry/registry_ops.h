@@ -32,6 +32,9 @@ LONG QueryInfo(HKEY key, bool utf8, KeyInfo* info);
 LONG DeleteKey(HKEY key, std::u16string_view subKey);
 LONG DeleteValue(HKEY key, std::u16string_view name);
 LONG CloseKey(HKEY key);
+// This thread's read scope on the hive of `key` (Txn::BeginReadScope).
+LONG BeginReadScope(HKEY key);
+void EndReadScope();
 
 // Conversions of the A functions: UTF-8 names, and string data (REG_SZ, REG_EXPAND_SZ,
 // REG_MULTI_SZ) converted between UTF-8 and the stored UTF-16.

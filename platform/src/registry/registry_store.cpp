@@ -19,6 +19,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -173,6 +174,7 @@ void Hive::Drop() {
     sqlite3_close(db_);
   }
   stmts_.clear();
+  cursors_.clear();
   db_ = nullptr;
   readOnly_ = false;
   schemaReady_ = false;
@@ -259,6 +261,21 @@ sqlite3_stmt* Hive::Statement(const char* sql, LONG& err) {
   return s;
 }
 
+LONG Hive::Run(const char* sql) {
+  LONG rc = 0;
+  sqlite3_stmt* s = Statement(sql, rc);
+  if (!s) return rc;
+  Query q(s);
+  int step = q.Step();
+  return step == SQLITE_DONE || step == SQLITE_ROW ? ERROR_SUCCESS : FromSqlite(step);
+}
+
+unsigned Hive::DataVersion() {
+  unsigned version = 0;
+  sqlite3_file_control(db_, "main", SQLITE_FCNTL_DATA_VERSION, &version);
+  return version;
+}
+
 std::shared_ptr<Hive> CurrentHive(HiveId id) {
   // Leaked on purpose: registry calls from threads still running at exit stay safe.
   static std::mutex* mu = new std::mutex;
@@ -272,13 +289,50 @@ std::shared_ptr<Hive> CurrentHive(HiveId id) {
 
 // ---- Txn -------------------------------------------------------------------------------
 
-Txn::~Txn() {
-  if (active_) sqlite3_exec(hive_.db_, "ROLLBACK", nullptr, nullptr, nullptr);
+namespace {
+
+// This thread's read scope: the hive whose lock it holds, how deeply scopes nest, and
+// the state of its transaction.
+struct ReadScope {
+  std::shared_ptr<Hive> hive;
+  std::unique_lock<std::mutex> lock;
+  int depth = 0;
+  bool begun = false;  // the scope's first read has begun its transaction
+  bool open = false;  // BEGIN done on the connection (not on an absent hive)
+  bool absent = false;  // the hive's file did not exist then
+};
+
+thread_local ReadScope t_scope;
+
+}  // namespace
+
+Txn::Txn(Hive& hive, Mode mode)
+    : hive_(hive), mode_(mode), lock_(hive.mu_, std::defer_lock), scoped_(t_scope.hive.get() == &hive) {
+  if (!scoped_) lock_.lock();
 }
 
-LONG Txn::Exec(const char* sql) { return FromSqlite(sqlite3_exec(hive_.db_, sql, nullptr, nullptr, nullptr)); }
+Txn::~Txn() {
+  if (active_) hive_.Run("ROLLBACK");
+}
 
 LONG Txn::Begin() {
+  if (!scoped_) return Open();
+  if (mode_ != Mode::Read) {
+    EndScopeTransaction();
+    return Open();
+  }
+  if (!t_scope.begun) {
+    if (LONG rc = Open()) return rc;  // the destructor rolls back what was begun
+    t_scope.begun = true;
+    t_scope.open = active_;
+    t_scope.absent = absent_;
+    active_ = false;  // the scope ends it
+  }
+  absent_ = t_scope.absent;
+  return ERROR_SUCCESS;
+}
+
+LONG Txn::Open() {
   if (LONG rc = hive_.Open(mode_ == Mode::Create)) return rc;
   if (!hive_.db_) {
     absent_ = true;
@@ -286,7 +340,7 @@ LONG Txn::Begin() {
   }
   readOnly_ = mode_ != Mode::Read && hive_.readOnly_;
   bool write = mode_ != Mode::Read && !readOnly_;
-  if (LONG rc = Exec(write ? "BEGIN IMMEDIATE" : "BEGIN")) return rc;
+  if (LONG rc = hive_.Run(write ? "BEGIN IMMEDIATE" : "BEGIN")) return rc;
   active_ = true;
   if (hive_.schemaReady_) return ERROR_SUCCESS;
   if (write) return hive_.EnsureSchema();
@@ -303,9 +357,36 @@ LONG Txn::Begin() {
 
 LONG Txn::Commit() {
   if (!active_) return ERROR_SUCCESS;
-  LONG rc = Exec("COMMIT");
+  LONG rc = hive_.Run("COMMIT");
   if (rc == ERROR_SUCCESS) active_ = false;
   return rc;  // on failure the destructor rolls back
+}
+
+void Txn::EndScopeTransaction() {
+  // A read transaction has nothing to keep: a failed COMMIT is rolled back.
+  if (t_scope.open && t_scope.hive->db_ && t_scope.hive->Run("COMMIT") != ERROR_SUCCESS)
+    t_scope.hive->Run("ROLLBACK");
+  t_scope.begun = t_scope.open = t_scope.absent = false;
+}
+
+LONG Txn::BeginReadScope(std::shared_ptr<Hive> hive) {
+  if (t_scope.depth > 0) {
+    if (t_scope.hive != hive) return ERROR_BUSY;
+    ++t_scope.depth;
+    return ERROR_SUCCESS;
+  }
+  t_scope.lock = std::unique_lock<std::mutex>(hive->mu_);
+  t_scope.hive = std::move(hive);
+  t_scope.depth = 1;
+  return ERROR_SUCCESS;
+}
+
+void Txn::EndReadScope() {
+  if (t_scope.depth == 0 || --t_scope.depth > 0) return;
+  EndScopeTransaction();
+  t_scope.lock.unlock();
+  t_scope.lock = {};
+  t_scope.hive.reset();
 }
 
 // Runs a statement that returns no rows.
@@ -370,13 +451,40 @@ LONG Txn::HasChildren(int64_t key, bool* any) {
 
 LONG Txn::NthChild(int64_t key, DWORD index, std::u16string* name, int64_t* written) {
   if (absent_) return ERROR_NO_MORE_ITEMS;
-  NX_PREPARE(q, "SELECT name, written FROM keys WHERE parent=?1 ORDER BY folded LIMIT 1 OFFSET ?2");
+  auto& cursors = hive_.cursors_;
+  auto cursor = std::find_if(cursors.begin(), cursors.end(), [&](const Hive::ChildCursor& c) {
+    return c.parent == key && c.index + 1 == index && index != 0;
+  });
+  if (cursor != cursors.end()) {
+    // The subkey after the one handed out last, valid when nothing changed since.
+    std::u16string after = cursor->folded;
+    NX_PREPARE(q, "SELECT name, written, folded FROM keys WHERE parent=?1 AND folded>?2 ORDER BY folded LIMIT 1");
+    q.Int(1, key).Text(2, after);
+    int step = q.Step();
+    if (step != SQLITE_ROW && step != SQLITE_DONE) return FromSqlite(step);
+    if (hive_.DataVersion() == cursor->version) {
+      if (step == SQLITE_DONE) {
+        cursors.erase(cursor);
+        return ERROR_NO_MORE_ITEMS;
+      }
+      *name = q.ColText(0);
+      *written = q.ColInt(1);
+      cursor->index = index;
+      cursor->folded = q.ColText(2);
+      return ERROR_SUCCESS;
+    }
+    cursors.erase(cursor);
+  }
+  NX_PREPARE(q, "SELECT name, written, folded FROM keys WHERE parent=?1 ORDER BY folded LIMIT 1 OFFSET ?2");
   q.Int(1, key).Int(2, index);
   int step = q.Step();
   if (step == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
   if (step != SQLITE_ROW) return FromSqlite(step);
   *name = q.ColText(0);
   *written = q.ColInt(1);
+  std::erase_if(cursors, [&](const Hive::ChildCursor& c) { return c.parent == key; });
+  if (cursors.size() >= Hive::kCursors) cursors.erase(cursors.begin());
+  cursors.push_back(Hive::ChildCursor{key, index, q.ColText(2), hive_.DataVersion()});
   return ERROR_SUCCESS;
 }
 

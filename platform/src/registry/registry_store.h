@@ -59,7 +59,23 @@ class Hive {
   // Creates the tables and the root key when they are missing (inside a write txn).
   LONG EnsureSchema();
   sqlite3_stmt* Statement(const char* sql, LONG& rc);
+  // Runs a cached statement that returns no rows (BEGIN, COMMIT, ROLLBACK).
+  LONG Run(const char* sql);
+  // Changes whenever the file's content changes, by this connection or another; read
+  // while a transaction holds the file's lock.
+  unsigned DataVersion();
   void Drop();
+
+  // Where the last walk of a key's subkeys stopped: index and folded name of the subkey
+  // handed out, and the data version then. The next index continues from that name
+  // while the version is unchanged, instead of counting from the first subkey again.
+  struct ChildCursor {
+    int64_t parent = 0;
+    DWORD index = 0;
+    std::u16string folded;
+    unsigned version = 0;
+  };
+  static constexpr size_t kCursors = 8;
 
   std::mutex mu_;
   std::string path_;
@@ -68,6 +84,7 @@ class Hive {
   bool schemaReady_ = false;  // tables known to exist on this connection
   int pid_ = 0;  // process that opened db_ (a forked child opens its own)
   std::map<const char*, sqlite3_stmt*> stmts_;  // keyed by the SQL text's address
+  std::vector<ChildCursor> cursors_;  // most recently used last
 };
 
 // The hive that a predefined key names now (follows changes of NX_REGISTRY_DIR).
@@ -91,6 +108,9 @@ struct KeyInfo {
 };
 
 // One transaction on one hive, holding the hive's lock from Begin to the destructor.
+// Inside this thread's read scope on the hive (BeginReadScope) a read joins the scope's
+// transaction, begun by the scope's first read and ended by EndReadScope, and a change
+// ends that transaction first (the scope's next read begins a new one).
 // A change is BEGIN IMMEDIATE (the file's write lock is taken at once, so two writers
 // queue on the busy timeout instead of failing at commit); a transaction not committed
 // is rolled back by the destructor. Names passed in are as written; folding for
@@ -104,13 +124,19 @@ class Txn {
     Change,  // changes to what exists: a missing file stays missing
     Create,  // may add keys: the folder and file are created when missing
   };
-  Txn(Hive& hive, Mode mode) : hive_(hive), mode_(mode), lock_(hive.mu_) {}
+  Txn(Hive& hive, Mode mode);
   ~Txn();
   Txn(const Txn&) = delete;
   Txn& operator=(const Txn&) = delete;
 
   LONG Begin();
   LONG Commit();
+
+  // This thread's read scope: one read transaction on `hive`, held with the hive's lock
+  // (other threads of the process wait for that hive) until the matching EndReadScope.
+  // Scopes on one hive nest; ERROR_BUSY while this thread holds one on another hive.
+  static LONG BeginReadScope(std::shared_ptr<Hive> hive);
+  static void EndReadScope();
 
   // 0 when the key row exists, ERROR_KEY_DELETED otherwise.
   LONG CheckKey(int64_t key);
@@ -139,12 +165,14 @@ class Txn {
  private:
   sqlite3_stmt* Prepare(const char* sql, LONG& rc) { return hive_.Statement(sql, rc); }
 
-  LONG Exec(const char* sql);
+  LONG Open();  // Begin outside a scope's transaction
+  static void EndScopeTransaction();
   LONG Mutable() const { return readOnly_ ? static_cast<LONG>(ERROR_ACCESS_DENIED) : 0; }
 
   Hive& hive_;
   Mode mode_;
   std::unique_lock<std::mutex> lock_;
+  bool scoped_ = false;  // this thread's read scope holds the hive's lock
   bool active_ = false;  // BEGIN done, not yet committed
   bool absent_ = false;  // the hive's file does not exist
   bool readOnly_ = false;  // a change on a hive this user may only read
