@@ -75,7 +75,7 @@ nx_pkgconfig(vkbth "Veltrak Bluetooth links to VR-03 recorders" "nxpal thbc")
 nx_pkgconfig(vkrt "Veltrak runtime: registries, sample codec, shared memory blocks, paged files" "nxpal")
 
 # Programs, where they are built.
-foreach(program ordiva vr03fci pfsvc vr03sim nxreg vr03check)
+foreach(program ordiva vr03fci pfsvc vr03sim nxreg vr03check vr03sig)
   if(TARGET ${program})
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
   endif()

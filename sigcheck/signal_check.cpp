@@ -164,10 +164,10 @@ struct LeadState {
   std::array<double, kMaxTones> s1{}, s2{};
   Ring<std::array<float, kMaxTones>> toneBlocks;
 
-  // 250 Hz stream: block mean, then the QRS feature (band 5-15 Hz, slope, moving
+  // 250 Hz stream: block mean, then the QRS feature (band 5-12 Hz, fourth-order low side; slope, moving
   // integration of its magnitude over 120 ms) and a 25 Hz low-pass copy for sizes and base line.
   double decimateSum = 0;
-  Biquad bandHigh, bandLow, smooth;
+  Biquad bandHigh, bandLow, bandLow2, smooth;
   double band1 = 0, band2 = 0;  // the band signal's last two values
   Ring<float> slopes;            // the integration window
   double slopeSum = 0;
@@ -178,6 +178,7 @@ struct LeadState {
   int candidateReports = 0;
   int rateBpm = -1;       // this lead's heart rate in the last judgement, -1 when none
   double regularity = 0;  // share of its intervals accepted
+  double reference = 0;   // its QRS feature's reference height in the last judgement
 };
 
 constexpr int kSlopeWindow = kQrsRate * 120 / 1000;
@@ -201,11 +202,14 @@ struct SignalCheck::State {
   // Scratch of the once-a-second judgement (kept to avoid allocations).
   std::vector<double> a, b, c, d;
   std::vector<Beat> beats;
+  double lastReference = 0;
 
   void Setup();
   void Sample(LeadState& l, uint16_t count);
   void Judge(LeadState& l, Verdict* instant);
   void FindBeats(LeadState& l, int n);
+  double DetectBeats(int n);  // on a[0..n), returns the reference height
+  void RateOf(int* bpm, double* regularity);
   double BaseLineExcursion(LeadState& l, int n);
 };
 
@@ -234,7 +238,8 @@ void SignalCheck::State::Setup() {
     l.noiseBlocks.Resize(kJudgeSeconds * kNoiseBlocksPerSecond);
     l.toneBlocks.Resize(kJudgeSeconds * kToneBlocksPerSecond);
     l.bandHigh = Section(5, kQrsRate, true);
-    l.bandLow = Section(15, kQrsRate, false);
+    l.bandLow = Section(12, kQrsRate, false);
+    l.bandLow2 = Section(12, kQrsRate, false);
     l.smooth = Section(25, kQrsRate, false);
     l.slopes.Resize(kSlopeWindow);
     l.feature.Resize(kBeatSeconds * kQrsRate);
@@ -279,8 +284,27 @@ void SignalCheck::State::FindBeats(LeadState& l, int n) {
   const uint64_t first = qrsSamples - static_cast<uint64_t>(n);
   a.resize(n);
   for (int i = 0; i < n; ++i) a[i] = l.feature.Get(first + i);
+  if (DetectBeats(n) <= 0) return;
+
+  // Each QRS's size on the smoothed signal around it (the feature peaks after the complex).
+  const int before = kQrsRate * 160 / 1000, after = kQrsRate * 20 / 1000;
+  for (Beat& beat : beats) {
+    const int from = std::max(0, beat.at - before), to = std::min(n - 1, beat.at + after);
+    double lo = 1e9, hi = -1e9;
+    for (int k = from; k <= to; ++k) {
+      const double v = l.level.Get(first + k);
+      lo = std::min(lo, v);
+      hi = std::max(hi, v);
+    }
+    beat.size = hi - lo;
+  }
+  l.reference = lastReference;
+}
+
+double SignalCheck::State::DetectBeats(int n) {
   beats.clear();
-  if (n < kQrsRate) return;
+  lastReference = 0;
+  if (n < kQrsRate) return 0;
 
   // The reference height: the median of the 2 s segments' maxima (each holds a beat at
   // 40 bpm or more), so that one ectopic beat or one spike does not set it.
@@ -290,7 +314,8 @@ void SignalCheck::State::FindBeats(LeadState& l, int n) {
     b.push_back(*std::max_element(a.begin() + from, a.begin() + start));
   }
   const double reference = Median(b);
-  if (reference <= 0) return;
+  lastReference = reference;
+  if (reference <= 0) return 0;
   const double threshold = 0.3 * reference;
   const int refractory = kQrsRate * 240 / 1000, tWave = kQrsRate * 360 / 1000;
 
@@ -337,18 +362,30 @@ void SignalCheck::State::FindBeats(LeadState& l, int n) {
       }
     }
   }
+  return reference;
+}
 
-  // Each QRS's size on the smoothed signal around it (the feature peaks after the complex).
-  const int before = kQrsRate * 160 / 1000, after = kQrsRate * 20 / 1000;
-  for (Beat& beat : beats) {
-    const int from = std::max(0, beat.at - before), to = std::min(n - 1, beat.at + after);
-    double lo = 1e9, hi = -1e9;
-    for (int k = from; k <= to; ++k) {
-      const double v = l.level.Get(first + k);
-      lo = std::min(lo, v);
-      hi = std::max(hi, v);
+// The heart rate of the beats found: the mean of the intervals near their median (an ectopic
+// beat's short interval and its pause are left out).
+void SignalCheck::State::RateOf(int* bpm, double* regularity) {
+  *bpm = -1;
+  *regularity = 0;
+  if (beats.size() < 3) return;
+  c.clear();
+  for (size_t k = 1; k < beats.size(); ++k) c.push_back(beats[k].at - beats[k - 1].at);
+  d = c;
+  const double usual = Median(d);
+  double sum = 0;
+  int accepted = 0;
+  for (double interval : c) {
+    if (interval >= 0.82 * usual && interval <= 1.18 * usual) {
+      sum += interval;
+      ++accepted;
     }
-    beat.size = hi - lo;
+  }
+  if (accepted >= 2) {
+    *bpm = static_cast<int>(std::lround(60.0 * kQrsRate * accepted / sum));
+    *regularity = static_cast<double>(accepted) / static_cast<double>(c.size());
   }
 }
 
@@ -399,27 +436,9 @@ void SignalCheck::State::Judge(LeadState& l, Verdict* instant) {
 
   // Heart rate of this lead first: the QRS sizes serve the noise judgement.
   const int n = static_cast<int>(std::min<uint64_t>(qrsSamples, static_cast<uint64_t>(kBeatSeconds * kQrsRate)));
+  l.reference = 0;
   FindBeats(l, n);
-  l.rateBpm = -1;
-  l.regularity = 0;
-  if (beats.size() >= 3) {
-    b.clear();
-    for (size_t k = 1; k < beats.size(); ++k) b.push_back(beats[k].at - beats[k - 1].at);
-    std::vector<double> sorted = b;
-    const double usual = Median(sorted);
-    double sum = 0;
-    int accepted = 0;
-    for (double interval : b) {
-      if (interval >= 0.82 * usual && interval <= 1.18 * usual) {
-        sum += interval;
-        ++accepted;
-      }
-    }
-    if (accepted >= 2) {
-      l.rateBpm = static_cast<int>(std::lround(60.0 * kQrsRate * accepted / sum));
-      l.regularity = static_cast<double>(accepted) / static_cast<double>(b.size());
-    }
-  }
+  RateOf(&l.rateBpm, &l.regularity);
 
   const SecondStats flat = over(kFlatSeconds);
   const double flatCounts = std::max(kFlatCounts, kFlatMv / l.mvPerCount);
@@ -453,7 +472,7 @@ void SignalCheck::State::Judge(LeadState& l, Verdict* instant) {
     }
     reference /= std::max(1, references);
     const double mains = std::max(power50, power60);
-    if (mains >= kMainsMv * kMainsMv && mains >= kMainsOverBroadband * reference) {
+    if (mains >= kMainsMv * kMainsMv / 2 && mains >= kMainsOverBroadband * reference) {
       *instant = Verdict::Mains;
       return;
     }
@@ -549,7 +568,7 @@ bool SignalCheck::Push(const uint16_t* samples, Report* report) {
       LeadState& l = s.lead[i];
       const double x = l.decimateSum / s.perQrsSample;
       l.decimateSum = 0;
-      const double band = l.bandLow.Step(l.bandHigh.Step(x));
+      const double band = l.bandLow2.Step(l.bandLow.Step(l.bandHigh.Step(x)));
       const double slope = std::fabs(band - l.band2);
       l.band2 = l.band1;
       l.band1 = band;
@@ -603,6 +622,33 @@ bool SignalCheck::Push(const uint16_t* samples, Report* report) {
     const Verdict v = r.instant[i];
     if (v == Verdict::NoContact || v == Verdict::Clipped || s.lead[i].rateBpm < 0) continue;
     rates.push_back({s.lead[i].rateBpm, s.lead[i].regularity + (v == Verdict::Good ? 1 : 0)});
+  }
+  bool anyGood = false;
+  for (int i = 0; i < s.leads; ++i) anyGood = anyGood || (r.instant[i] == Verdict::Good && s.lead[i].rateBpm >= 0);
+  int joined = 0;
+  for (int i = 0; i < s.leads; ++i) {
+    const Verdict v = r.instant[i];
+    joined += v != Verdict::NoContact && v != Verdict::Clipped && s.lead[i].reference > 0;
+  }
+  if (!anyGood && joined >= 2) {
+    // No clean lead: the QRS complexes coincide across leads where the noise does not, so
+    // the leads' features, each scaled by its own reference, are added and searched together.
+    const int n = static_cast<int>(std::min<uint64_t>(s.qrsSamples, static_cast<uint64_t>(kBeatSeconds * kQrsRate)));
+    const uint64_t first = s.qrsSamples - static_cast<uint64_t>(n);
+    s.a.assign(n, 0.0);
+    for (int i = 0; i < s.leads; ++i) {
+      const Verdict v = r.instant[i];
+      const LeadState& l = s.lead[i];
+      if (v == Verdict::NoContact || v == Verdict::Clipped || l.reference <= 0) continue;
+      for (int k = 0; k < n; ++k) s.a[k] += l.feature.Get(first + k) / l.reference;
+    }
+    int bpm = -1;
+    double regularity = 0;
+    if (s.DetectBeats(n) > 0) s.RateOf(&bpm, &regularity);
+    if (bpm >= 0) {
+      rates.clear();
+      rates.push_back({bpm, regularity});
+    }
   }
   if (rates.size() == 3) {
     std::sort(rates.begin(), rates.end(), [](const Candidate& x, const Candidate& y) { return x.bpm < y.bpm; });
