@@ -56,6 +56,7 @@ set(NX_TEST_TIMEOUT 60)
 set(NX_LONG_TEST_TIMEOUTS
   ordiva_session_gui_test=300           # 51 s: recorder sessions in real time
   ordiva_session_end_gui_test=120       # 23 s: sessions that end early or lose the recorder
+  ordiva_signal_check_gui_test=150      # 51 s: electrodes taken off and put back in real time
   vr03fci_worker_integration_test=120   # 25 s: strict checks of cards up to 1 GiB
   vr03sim_test=90                       # 17 s: streams at every rate, stalls
   demo_e2e_test=180)                    # 14 s alone, more beside a build: the whole main job

@@ -68,6 +68,7 @@ WorkingWindow::WorkingWindow(Environment& env, PictureWindow* picture)
   setObjectName("Form1");
   recorder.SetResetDecoder([this] { acquisition.decoder.Reset(); });
   BuildControls();
+  StartSignalCheck();
   ReadTraceColours();
   resize(1620, 938);
   worker_ = std::make_unique<AcquisitionWorker>(this, [this] { AcquisitionStep(); });
@@ -75,6 +76,7 @@ WorkingWindow::WorkingWindow(Environment& env, PictureWindow* picture)
 
 WorkingWindow::~WorkingWindow() {
   disconnect(focusWatch_);  // focus moves while the widgets go
+  leadCheck_.reset();  // its thread ends first; reports it posted are dropped with the window
   if (reconnect_.joinable()) reconnect_.join();  // its result, posted to this window, is dropped
   worker_.reset();  // no worker outlives the window
   if (recorder.link()) vkbtClose(recorder.link());
@@ -199,7 +201,9 @@ void WorkingWindow::BuildControls() {
     row->addWidget(new QLabel(caption, rightPanel_));
     row->addWidget(edit(kChannelEdits[c], caption));
     col->addLayout(row);
+    BuildSignalRow(col, c + 1);
   }
+  BuildHeartRate(col);
   col->addWidget(new QLabel("Начало сеанса", rightPanel_));
   {
     auto* row = new QHBoxLayout;

@@ -16,10 +16,12 @@
 #include "card.h"
 #include "decoder.h"
 #include "display.h"
+#include "lead_check.h"
 #include "linkwatch.h"
 #include "recorder.h"
 #include "session.h"
 
+class QBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -136,6 +138,12 @@ class WorkingWindow : public QWidget {
   void RebuildCaptions();
   void UpdateLinkQuality();
 
+  // The signal check (working_window_signal.cpp): the acquisition step feeds it; a lost
+  // link or a new session stops what it shows until new samples are judged.
+  void FeedSignalCheck();
+  void StopSignalCheck();
+  void ShowSignalCheck(unsigned session, const sigcheck::Report& report);
+
   // The link to the recorder: lost (acquisition stopped, "Пуск" takes it up again), and
   // being taken up again on a thread of its own.
   bool LinkLost() const { return linkLost_; }
@@ -178,6 +186,12 @@ class WorkingWindow : public QWidget {
 
  private:
   void BuildControls();
+  void BuildSignalRow(QBoxLayout* column, int channel);
+  void BuildHeartRate(QBoxLayout* column);
+  void StartSignalCheck();
+  void ShowVerdict(int channel, const QString& text, const QColor& colour, const QString& advice);
+  void ShowHeartRate(int bpm);
+  void ShowSignalWaiting();
   void ReadTraceColours();
   void FatalStop();
   // The link is gone: acquisition stops where it is, the panel and (when tell) a message
@@ -228,6 +242,16 @@ class WorkingWindow : public QWidget {
   std::thread reconnect_;
   int qualityIndex_ = 0;
   Second qualityLast_{};
+  // The signal check: its thread, the session its reports must carry, what it was
+  // started with, and the readouts.
+  std::unique_ptr<LeadCheck> leadCheck_;
+  unsigned checkSession_ = 0;
+  bool checkRestart_ = true;
+  int checkRate_ = 0, checkLeads_ = 0;
+  std::array<double, 3> checkGains_{};
+  ULONGLONG checkFedMs_ = 0;
+  std::array<QLabel*, 3> lamps_{}, verdicts_{};
+  QLabel* heartRate_ = nullptr;
 };
 
 }  // namespace ordiva

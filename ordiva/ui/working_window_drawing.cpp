@@ -58,6 +58,7 @@ void WorkingWindow::AcquisitionStep() {
   if (zeroFixArmed) ServeZeroFix();
 
   acquisition.Decode();
+  FeedSignalCheck();
   std::array<int, 3> y{}, d{};
   acquisition.Scale(h, amplitude, &y, &d);
   if (setup_) setup_->ShowCurrent(acquisition.a);

@@ -126,6 +126,7 @@ void WorkingWindow::OnLinkLost(bool tell) {
   EnableRecorderButtons(false);
   Button("Button4")->setEnabled(true);
   UpdateLinkQuality();
+  StopSignalCheck();  // nothing to judge until the link is taken up again
   // Said after the step has returned, so that no step waits on the box.
   if (tell) QTimer::singleShot(0, this, [this] {
     if (linkLost_ && !reconnecting_) Message(this, kLinkLostMessage, u"Внимание!", MB_OK | MB_ICONWARNING);

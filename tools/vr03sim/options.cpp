@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "scenario.h"
 #include "virtualbt.h"
 
 namespace vr03sim {
@@ -63,9 +64,22 @@ bool ParseStall(const char* text, FaultSettings* faults) {
   return true;
 }
 
+const char* HelpTemplate();
+
 }  // namespace
 
 const char* HelpText() {
+  static const std::string text = [] {
+    std::string t = HelpTemplate();
+    const std::string mark = "%SCENARIO%\n";
+    t.replace(t.find(mark), mark.size(), ScenarioHelp());
+    return t;
+  }();
+  return text.c_str();
+}
+
+namespace {
+const char* HelpTemplate() {
   return
       "Usage: vr03sim [options]\n"
       "\n"
@@ -100,13 +114,27 @@ const char* HelpText() {
       "                         since the start (monotonic clock, microseconds)\n"
       "\n"
       "Signal:\n"
-      "  --heart-rate BPM       heart rate, 20-250 (default 72)\n"
+      "  --heart-rate BPM[,BPM@S...]  heart rate, 20-250 (default 72), and later rates\n"
+      "                         from S seconds on\n"
       "  --position LIST        body position, or several separated by commas taken in\n"
       "                         turn: back, belly, right, left, head, upright (default back)\n"
       "  --position-period S    seconds per position of a list (default 30)\n"
       "  --battery MV           supply voltage at start in millivolts (default 1400)\n"
       "  --drain MV             millivolts lost per minute (default 2; floor 1000)\n"
       "  --seed N               seed of the noise and the faults (default 1)\n"
+      "\n"
+      "Conditions of a poor preparation (times in seconds since the start; the\n"
+      "options naming a lead may be repeated for other leads):\n"
+      "  --lead-off N[@S]       the electrode of lead N (1-3) is off from S seconds on\n"
+      "                         (default 0): the lead sits near a rail of the converter\n"
+      "                         (the top one for leads 1 and 3, the bottom one for 2)\n"
+      "  --clip N               lead N's gain is far too high: each R wave overshoots\n"
+      "                         the top rail\n"
+      "  --mains HZ:MV          mains interference on every lead, MV peak (10-500 Hz)\n"
+      "  --muscle N:MV          muscle noise on lead N: 20-150 Hz (below half the\n"
+      "                         rate), MV RMS\n"
+      "  --wander HZ:MV         base line wander on every lead, MV peak (0.01-5 Hz)\n"
+      "  --scenario FILE        events at their times, one a line (see below)\n"
       "\n"
       "Faults of a poor link (live stream only; replies stay intact):\n"
       "  --drop P               probability 0-1 that a stream byte is lost\n"
@@ -117,12 +145,14 @@ const char* HelpText() {
       "\n"
       "  --help                 this text\n"
       "\n"
+      "%SCENARIO%\n"
       "The stream runs at the configured rate (records per second), in the cycle of one\n"
       "full record, then three times ten sample records and one motion record, then ten\n"
       "sample records. ECG amplitude is gain code x gain step counts per millivolt\n"
       "(step 182 for versions below 10). Exit status: 0 after SIGTERM, 1 when serving\n"
       "fails, 2 for a bad command line; the reason is one line on stderr.\n";
 }
+}  // namespace
 
 bool ParseOptions(int argc, const char* const* argv, Options* o, std::string* error) {
   for (int i = 0; i < argc; ++i) {
@@ -178,8 +208,30 @@ bool ParseOptions(int argc, const char* const* argv, Options* o, std::string* er
       o->version = static_cast<int>(n);
     } else if (arg == "--heart-rate") {
       const char* v = value();
-      if (!ToDouble(v, 20, 250, &d)) return bad(v);
-      o->signal.heartRateBpm = d;
+      if (!ParseHeartRates(v, &o->signal.heartRateBpm, &o->signal.events)) return bad(v);
+    } else if (arg == "--lead-off" || arg == "--clip") {
+      const char* v = value();
+      Event e;
+      e.kind = arg == "--clip" ? Event::Kind::Clip : Event::Kind::LeadOff;
+      if (!ParseLeadAt(v, &e.lead, &e.atS) || (arg == "--clip" && std::strchr(v, '@'))) return bad(v);
+      o->signal.events.push_back(e);
+    } else if (arg == "--mains" || arg == "--wander") {
+      const char* v = value();
+      Event e;
+      const bool mains = arg == "--mains";
+      e.kind = mains ? Event::Kind::Mains : Event::Kind::Wander;
+      if (!ParseHzMv(v, mains ? 10 : 0.01, mains ? 500 : 5, &e.value, &e.mv)) return bad(v);
+      o->signal.events.push_back(e);
+    } else if (arg == "--muscle") {
+      const char* v = value();
+      Event e;
+      e.kind = Event::Kind::Muscle;
+      if (!ParseLeadMv(v, &e.lead, &e.value)) return bad(v);
+      o->signal.events.push_back(e);
+    } else if (arg == "--scenario") {
+      const char* v = value();
+      if (!v || !*v) return bad(v);
+      if (!LoadScenario(v, &o->signal.events, error)) return false;
     } else if (arg == "--position") {
       const char* v = value();
       if (!v || !ParsePositions(v, &o->signal.positions)) return bad(v);
@@ -211,6 +263,7 @@ bool ParseOptions(int argc, const char* const* argv, Options* o, std::string* er
       return false;
     }
   }
+  SortEvents(&o->signal.events);
   return true;
 }
 

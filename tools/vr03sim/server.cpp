@@ -13,6 +13,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -193,7 +194,8 @@ std::string Server::Description() const {
 void Server::Accept(int listener) {
   int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
   if (fd < 0) return;
-  if (host_ >= 0) {  // one host at a time, as on the recorder's serial channel
+  // One host at a time, as on the recorder's serial channel; none while out of reach.
+  if (host_ >= 0 || NowNs() < unreachableUntilNs_) {
     close(fd);
     return;
   }
@@ -264,7 +266,42 @@ void Server::Produce(int64_t now) {
 }
 
 bool Server::Stalled(int64_t now) const {
+  if (now < stallUntilNs_) return true;
   return firmware_.Streaming() && InStall(options_.faults, static_cast<double>(now - streamStartNs_) / 1e9);
+}
+
+void Server::LinkEvents(int64_t now) {
+  const std::vector<Event>& events = options_.signal.events;
+  for (; linkEvent_ < events.size(); ++linkEvent_) {
+    const Event& e = events[linkEvent_];
+    const int64_t atNs = bootNs_ + static_cast<int64_t>(e.atS * 1e9);
+    if (atNs > now) break;
+    const int64_t untilNs = atNs + static_cast<int64_t>(e.value * 1e9);
+    if (e.kind == Event::Kind::Stall) {
+      Log(now, "stall " + std::to_string(e.value));
+      stallUntilNs_ = std::max(stallUntilNs_, untilNs);
+    } else if (e.kind == Event::Kind::LinkDrop) {
+      Log(now, "link-drop " + std::to_string(e.value));
+      unreachableUntilNs_ = std::max(unreachableUntilNs_, untilNs);
+      DropHost();
+    }
+  }
+}
+
+int Server::LinkTimeoutMs(int64_t now, int timeout) const {
+  int64_t next = -1;
+  const std::vector<Event>& events = options_.signal.events;
+  for (size_t i = linkEvent_; i < events.size(); ++i) {
+    if (events[i].OfLink()) {
+      next = bootNs_ + static_cast<int64_t>(events[i].atS * 1e9);
+      break;
+    }
+  }
+  // The end of a stall lets pending replies go.
+  if (stallUntilNs_ > now && (next < 0 || stallUntilNs_ < next)) next = stallUntilNs_;
+  if (next < 0) return timeout;
+  const int ms = static_cast<int>(std::max<int64_t>(0, (next - now) / 1'000'000 + 1));
+  return timeout < 0 ? ms : std::min(timeout, ms);
 }
 
 void Server::Flush(int64_t now) {
@@ -303,7 +340,8 @@ bool Server::Run(int signalFd, std::string* error) {
       if (outOffset_ < out_.size() && !Stalled(NowNs())) events |= POLLOUT;
       fds[count++] = pollfd{host_, events, 0};
     }
-    const int timeout = firmware_.Streaming() ? kStreamTickMs : firmware_.BlockPending() ? kBlockTickMs : -1;
+    int timeout = firmware_.Streaming() ? kStreamTickMs : firmware_.BlockPending() ? kBlockTickMs : -1;
+    timeout = LinkTimeoutMs(NowNs(), timeout);
     if (poll(fds, static_cast<nfds_t>(count), timeout) < 0) {
       if (errno == EINTR) continue;
       *error = Errno("poll");
@@ -319,6 +357,7 @@ bool Server::Run(int signalFd, std::string* error) {
       if (!ReadHost()) DropHost();
     }
     const int64_t now = NowNs();
+    LinkEvents(now);
     if (firmware_.BlockPending()) Apply(firmware_.Tick(now), now);
     Produce(now);
     Flush(now);

@@ -39,6 +39,8 @@ class Server {
   void Produce(int64_t now);
   void Flush(int64_t now);
   bool Stalled(int64_t now) const;  // the link stalls (a fault): nothing is sent
+  void LinkEvents(int64_t now);  // the scenario's stalls and drops that are due
+  int LinkTimeoutMs(int64_t now, int timeout) const;  // shortened to the next link event
   void Log(int64_t nowNs, const std::string& what);  // a line of the command log, if kept
 
   const Options& options_;
@@ -59,6 +61,9 @@ class Server {
   int64_t streamStartNs_ = 0;
   long long produced_ = 0;  // records produced since the stream started
   long long overflow_ = 0;  // records lost because the host did not take them
+  size_t linkEvent_ = 0;  // the next of options_.signal.events to look at for the link
+  int64_t stallUntilNs_ = 0;  // a scenario's stall lasts until then
+  int64_t unreachableUntilNs_ = 0;  // after a link drop, connections are refused until then
 };
 
 // Monotonic clock in nanoseconds.

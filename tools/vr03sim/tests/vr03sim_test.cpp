@@ -370,18 +370,66 @@ TEST_F(Vr03sim, FaultsDisturbTheStream) {
   EXPECT_GE(longestGapMs, 300);
 }
 
+TEST_F(Vr03sim, AScenarioDropsTheLinkAndKeepsTheRecorderOutOfReachForAWhile) {
+  const std::string scenario = files_.Path() + "/drop.txt";
+  std::ofstream(scenario) << "# out of range for 2 s\n1.5 link-drop 2\n";
+  const auto started = Clock::now();
+  auto sim = Start({"--scenario", scenario});
+  auto host = std::make_unique<Host>();
+  ASSERT_TRUE(host->Ok());
+  ASSERT_EQ(host->Read(8).size(), 8u);
+  host->Send(Packet(0x08));
+  // The stream runs until the drop, then the link fails.
+  unsigned char b = 0;
+  DWORD n = 0;
+  vkbtSetTimeout(host->Link(), 100);
+  const auto deadline = started + std::chrono::seconds(10);
+  while (vkbtRead(host->Link(), &b, 1, &n) && Clock::now() < deadline) {
+  }
+  const auto dropped = Clock::now();
+  EXPECT_LT(dropped, deadline) << "the link broke";
+  EXPECT_GE(dropped - started, std::chrono::milliseconds(1400));
+  host.reset();
+  // Connections are hung up until the recorder is back in reach, then greeted.
+  auto greeted = Clock::time_point{};
+  bool refusedMeanwhile = false;
+  while (Clock::now() < deadline && greeted == Clock::time_point{}) {
+    Host again;
+    unsigned char greeting[8];
+    DWORD got = 0;
+    vkbtSetTimeout(again.Link(), 300);
+    if (again.Ok() && vkbtRead(again.Link(), greeting, 8, &got) && got == 8) {
+      greeted = Clock::now();
+    } else {
+      refusedMeanwhile = true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  }
+  EXPECT_TRUE(refusedMeanwhile);
+  ASSERT_NE(greeted, Clock::time_point{}) << "back in reach";
+  EXPECT_GE(greeted - started, std::chrono::milliseconds(3400));
+}
+
 TEST_F(Vr03sim, CommandLineAndLifecycle) {
   {
     Sim help(files_.Path(), {"--help"});
     EXPECT_EQ(help.Wait(), 0);
     const std::string text = help.Out();
     for (const char* word : {"--address", "--name", "--leads", "--rate", "--position", "--battery", "--drop",
-                             "--extra", "--garble", "--stall", "--config", "NX_BT_DIR", "RFCOMM", "SIGTERM"})
+                             "--extra", "--garble", "--stall", "--config", "NX_BT_DIR", "RFCOMM", "SIGTERM",
+                             "--lead-off", "--mains", "--muscle", "--wander", "--clip", "--scenario", "link-drop"})
       EXPECT_NE(text.find(word), std::string::npos) << word;
   }
   {
     Sim bad(files_.Path(), {"--leads", "7"});
     ExpectOneLineFailure(bad, 2);
+  }
+  {
+    const std::string scenario = files_.Path() + "/run.txt";
+    std::ofstream(scenario) << "20 lead-off 2\n35 lead-on 7\n";
+    Sim bad(files_.Path(), {"--scenario", scenario, "--no-rfcomm", "--config", config_});
+    ExpectOneLineFailure(bad, 2);
+    EXPECT_NE(bad.Err().find(scenario + ":2: "), std::string::npos) << bad.Err();
   }
   {
     std::ofstream(config_, std::ios::binary) << "short";
