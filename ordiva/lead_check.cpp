@@ -8,18 +8,11 @@
 namespace ordiva {
 namespace {
 
-constexpr int kDefaultGainStep = 182;
 // The thread is woken once this many samples wait (about a tenth of a second at the
 // lowest rate), or by its own timeout.
 constexpr size_t kBatchSamples = 25;
 
 }  // namespace
-
-double CountsPerMv(const RecorderConfig& config, int channel) {
-  int step = config.gainStep[channel].Get();
-  if (config.version < kVersionTrustedStepsFrom || step == 0) step = kDefaultGainStep;
-  return static_cast<double>(config.gainCode[channel]) * step;
-}
 
 LeadCheck::LeadCheck(ReportFn onReport) : onReport_(std::move(onReport)) {
   thread_ = std::thread([this] { Run(); });

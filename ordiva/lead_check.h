@@ -16,11 +16,6 @@
 
 namespace ordiva {
 
-// Counts per millivolt of ECG channel 0-2 as the recorder scales it: gain code x gain
-// step, with the default step 182 where the block's step is not trusted (version below 10)
-// or is 0.
-double CountsPerMv(const RecorderConfig& config, int channel);
-
 class LeadCheck {
  public:
   // Called on the check's own thread with the session number the report belongs to

@@ -13,8 +13,8 @@
 
 namespace ordiva {
 
-// Gain steps and values used when the recorder's version does not carry trusted steps.
-inline constexpr int kDefaultGainStep = 182;
+// The gain value used when the recorder's version does not carry trusted steps (the step
+// is kDefaultGainStep of the configuration block's header).
 inline constexpr int kDefaultGainValue = 728;
 // Divisor of the one shared gain code of recorders below version 9.
 inline constexpr int kSharedGainDivisor = 169;

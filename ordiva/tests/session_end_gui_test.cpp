@@ -316,9 +316,3 @@ TEST_F(SessionGui, CancelToTheParticularsMessageEndsWithoutWritingOrReleasing) {
 
 }  // namespace
 }  // namespace sessiongui
-
-int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

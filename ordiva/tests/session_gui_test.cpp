@@ -434,9 +434,3 @@ TEST_F(SessionGui, TheRecorderSeesEachSequenceWithItsWaits) {
 
 }  // namespace
 }  // namespace sessiongui
-
-int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

@@ -72,6 +72,17 @@ inline constexpr BYTE kVersionSharedGainBelow = 9;
 inline constexpr BYTE kVersionShortWrite = 9;
 inline constexpr BYTE kVersionTrustedStepsFrom = 10;
 inline constexpr int kShortWriteBytes = 32;
+// The gain step (gain value per code) where the block's own steps are not trusted.
+inline constexpr int kDefaultGainStep = 182;
+
+// Counts per millivolt of ECG channel 0-2 as the recorder scales its samples: gain code x
+// gain step, with the default step where the block's step is not trusted (an older
+// version) or is 0.
+inline int CountsPerMv(const RecorderConfig& config, int channel) {
+  int step = config.gainStep[channel].Get();
+  if (config.version < kVersionTrustedStepsFrom || step == 0) step = kDefaultGainStep;
+  return config.gainCode[channel] * step;
+}
 
 // Bytes of the block that a block write sends for this version.
 constexpr int WriteConfigBytes(BYTE version) {

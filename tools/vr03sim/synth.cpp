@@ -13,7 +13,6 @@ namespace vr03sim {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
-constexpr int kDefaultGainStep = 182;
 
 // One wave of a beat: centre relative to the R peak (s), width (s) and, per lead,
 // amplitude (mV).
@@ -75,12 +74,6 @@ int CountsPerG(BYTE rangeIndex) {
     case ordiva::kRange6G: return 341;
     default: return 1365;  // 1.5 g
   }
-}
-
-int CountsPerMv(const ordiva::RecorderConfig& config, int channel) {
-  int step = config.gainStep[channel].Get();
-  if (config.version < ordiva::kVersionTrustedStepsFrom || step == 0) step = kDefaultGainStep;
-  return config.gainCode[channel] * step;
 }
 
 void SortEvents(std::vector<Event>* events) {
@@ -193,7 +186,7 @@ WORD SignalSource::LeadCounts(double seconds, int ch, const ordiva::RecorderConf
   double mv = EcgMv(seconds, ch) + kNoiseMv * noise_(random_) + MuscleMv(ch);
   if (wanderMv_ > 0) mv += wanderMv_ * std::sin(2 * kPi * wanderHz_ * seconds + 1.3 * ch);
   if (mainsMv_ > 0) mv += mainsMv_ * std::sin(2 * kPi * mainsHz_ * seconds);
-  const double perMv = lead.clipped ? kClipPeakCounts / kWaves[2].amplitude[ch] : CountsPerMv(config, ch);
+  const double perMv = lead.clipped ? kClipPeakCounts / kWaves[2].amplitude[ch] : ordiva::CountsPerMv(config, ch);
   double counts = ordiva::stream::kMidScale + mv * perMv;
   if (lead.sinceS >= 0) {
     const double rail = ch == 1 ? kRailGap : ordiva::stream::kMaxValue - kRailGap;

@@ -54,9 +54,6 @@ struct Sample {
 
 // Counts per g of the accelerometer for a range index (1.5, 2, 4, 6 g full scale).
 int CountsPerG(BYTE rangeIndex);
-// Counts per millivolt of ECG channel 0-2: gain code x gain step, with the recorder's
-// default step 182 where the block's step is not trusted (version below 10) or 0.
-int CountsPerMv(const ordiva::RecorderConfig& config, int channel);
 
 class SignalSource {
  public:

@@ -51,7 +51,7 @@ struct Trace {
 Trace Record(SignalSource& source, const RecorderConfig& config, int lead, double fromS, double toS) {
   Trace t;
   t.rateHz = config.RateHz();
-  const double perMv = vr03sim::CountsPerMv(config, lead);
+  const double perMv = ordiva::CountsPerMv(config, lead);
   // Earlier samples are taken too: the source expects time to run on one period at a time.
   for (long i = 0; i < std::lround(toS * t.rateHz); ++i) {
     const double s = static_cast<double>(i) / t.rateHz;
@@ -134,7 +134,7 @@ TEST(Conditions, AClippedLeadOvershootsTheTopRailOnEveryBeat) {
 TEST(Conditions, MainsAndWanderAddTheirFrequencyAtTheirAmplitude) {
   for (int rate : {250, 500}) {
     const RecorderConfig c = Config(rate);
-    const double perMv = vr03sim::CountsPerMv(c, 0);
+    const double perMv = ordiva::CountsPerMv(c, 0);
     SignalSource mains(FromOptions({"--mains", "60:0.15"}));
     const std::vector<double> m = Residual(Record(mains, c, 0, 0, 4));
     // A sine of amplitude A has power A^2/2.
@@ -146,14 +146,14 @@ TEST(Conditions, MainsAndWanderAddTheirFrequencyAtTheirAmplitude) {
   const RecorderConfig c = Config(250);
   SignalSource wander(FromOptions({"--wander", "0.25:1.5"}));
   const std::vector<double> w = Residual(Record(wander, c, 1, 0, 8));
-  EXPECT_NEAR(std::sqrt(2 * BandPower(w, 250, 0.2, 0.3)) / vr03sim::CountsPerMv(c, 1), 1.5 + 0.05, 0.1)
+  EXPECT_NEAR(std::sqrt(2 * BandPower(w, 250, 0.2, 0.3)) / ordiva::CountsPerMv(c, 1), 1.5 + 0.05, 0.1)
       << "with the base line's own 0.05 mV";
 }
 
 TEST(Conditions, MuscleNoiseIsBroadbandOnItsLeadOnly) {
   for (int rate : {250, 1000}) {
     const RecorderConfig c = Config(rate, 1);
-    const double perMv = vr03sim::CountsPerMv(c, 2);
+    const double perMv = ordiva::CountsPerMv(c, 2);
     SignalSource source(FromOptions({"--muscle", "3:1.5"}));
     const std::vector<double> r = Residual(Record(source, c, 2, 0, 4));
     const double total = BandPower(r, rate, 0.1, rate / 2.0);
