@@ -1,6 +1,9 @@
 // Threads, critical sections, events and sleeps of the platform layer, including the
 // cooperative suspension and early end.
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -62,6 +65,28 @@ TEST(ThreadTest, ArgumentsAndPrioritiesAreChecked) {
   EXPECT_FALSE(SetThreadPriority(reinterpret_cast<HANDLE>(999999), 0));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
   EXPECT_TRUE(TerminateThread(h, 0));
+  CloseHandle(h);
+}
+
+// How the thread itself finds its scheduling once it runs.
+std::atomic<int> g_policy{-1}, g_nice{-100};
+DWORD ReportScheduling(LPVOID) {
+  g_policy = sched_getscheduler(0);
+  g_nice = getpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)));
+  return 0;
+}
+
+// An idle thread keeps a share of a busy machine (a card check beside a build): the
+// weakest ordinary share, never SCHED_IDLE, which runs it only on a core with nothing
+// else to do. Lowering is always allowed, so this holds for any user.
+TEST(ThreadTest, AnIdleThreadKeepsAShareOfABusyMachine) {
+  HANDLE h = CreateThread(nullptr, 0, ReportScheduling, nullptr, CREATE_SUSPENDED, nullptr);
+  ASSERT_NE(h, nullptr);
+  ASSERT_TRUE(SetThreadPriority(h, THREAD_PRIORITY_IDLE));
+  EXPECT_EQ(ResumeThread(h), 1u);
+  ASSERT_EQ(WaitForSingleObject(h, 5000), WAIT_OBJECT_0);
+  EXPECT_EQ(g_policy, SCHED_OTHER);
+  EXPECT_EQ(g_nice, 19);
   CloseHandle(h);
 }
 

@@ -34,8 +34,9 @@ NXPAL_API HANDLE CreateThread(LPSECURITY_ATTRIBUTES sa, SIZE_T stackSize, LPTHRE
 NXPAL_API DWORD ResumeThread(HANDLE thread);
 NXPAL_API DWORD SuspendThread(HANDLE thread);
 // Priorities are the Windows values (-15, -2..2, 15); anything else gives
-// ERROR_INVALID_PARAMETER (87). Idle maps to SCHED_IDLE, the others to nice values;
-// raising above normal is done as far as the process is allowed to.
+// ERROR_INVALID_PARAMETER (87). They map to nice values, idle to 19 (a thread that still
+// gets a share of a busy machine); raising above normal is done as far as the process is
+// allowed to.
 NXPAL_API BOOL SetThreadPriority(HANDLE thread, int priority);
 NXPAL_API int GetThreadPriority(HANDLE thread);
 // Requests the thread's end and waits until it has left its start routine; a thread that

@@ -84,19 +84,18 @@ std::shared_ptr<ThreadControl> ControlOf(HANDLE h) {
   return obj ? obj->Control() : nullptr;
 }
 
-// Applies a Windows priority to a running kernel thread, as far as allowed: idle runs
-// under SCHED_IDLE; the others under SCHED_OTHER with a nice value. Raising above the
+// Applies a Windows priority to a running kernel thread, as far as allowed: SCHED_OTHER
+// with a nice value. Idle is the weakest share (nice 19), not SCHED_IDLE: that runs a
+// thread only when a core has nothing else to do, so beside a build a card check starved
+// for minutes, where Windows lifts a starved idle thread now and then. Raising above the
 // process's limit is refused by the kernel and left at the nearest allowed value.
 void ApplyPriority(pid_t tid, int priority) {
   sched_param sp{};
   sp.sched_priority = 0;
-  if (priority == THREAD_PRIORITY_IDLE) {
-    sched_setscheduler(tid, SCHED_IDLE, &sp);
-    return;
-  }
   sched_setscheduler(tid, SCHED_OTHER, &sp);
   int nice = 0;
   switch (priority) {
+    case THREAD_PRIORITY_IDLE: nice = 19; break;
     case THREAD_PRIORITY_LOWEST: nice = 10; break;
     case THREAD_PRIORITY_BELOW_NORMAL: nice = 5; break;
     case THREAD_PRIORITY_NORMAL: nice = 0; break;
