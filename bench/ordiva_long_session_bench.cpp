@@ -2,12 +2,15 @@
 // and its worker) against vr03sim at 1000 Hz with three leads over a poor link (bytes lost
 // and garbled, stalls) for 30 minutes (NX_BENCH_SECONDS shortens it). It reports resident
 // memory, the reader's lag, resynchronisations and the user-interface thread's CPU share
-// for the first and the last minute, and one line per minute on stderr.
+// for the first and the last minute, and one line per minute on stderr. NX_BENCH_BUSY=N
+// runs N busy processes beside it, as other programs on a busy clinic PC.
 #include <benchmark/benchmark.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
+#include <signal.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -115,6 +118,32 @@ class LinkSocket {
   int fd_ = -1;
 };
 
+// Processes that keep a core busy at normal priority until the object goes.
+class BusyProcesses {
+ public:
+  explicit BusyProcesses(int count) {
+    for (int i = 0; i < count; ++i) {
+      const pid_t pid = fork();
+      if (pid == 0) {
+        volatile unsigned long n = 0;
+        for (;;) n = n + 1;
+      }
+      if (pid > 0) pids_.push_back(pid);
+    }
+  }
+  ~BusyProcesses() {
+    for (pid_t pid : pids_) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+  }
+  BusyProcesses(const BusyProcesses&) = delete;
+  BusyProcesses& operator=(const BusyProcesses&) = delete;
+
+ private:
+  std::vector<pid_t> pids_;
+};
+
 // One minute of the run.
 struct Minute {
   double rssMiB = 0;  // at its end
@@ -160,6 +189,8 @@ void BM_OrdivaLongSession(benchmark::State& state) {
   Spin(2500);
   LinkSocket link(vkbth::VirtualSocketPath(dir.Dir(), kAddress));
 
+  const char* busyEnv = std::getenv("NX_BENCH_BUSY");
+  BusyProcesses busy(busyEnv ? std::atoi(busyEnv) : 0);
   for (auto _ : state) {
     std::vector<Minute> minutes;
     std::vector<long> lags;
@@ -213,6 +244,7 @@ void BM_OrdivaLongSession(benchmark::State& state) {
     const Minute& first = minutes.front();
     const Minute& last = minutes.back();
     state.counters["minutes"] = static_cast<double>(minutes.size());
+    state.counters["busy_processes"] = busyEnv ? std::atoi(busyEnv) : 0;
     state.counters["rss_first_min_MiB"] = first.rssMiB;
     state.counters["rss_last_min_MiB"] = last.rssMiB;
     state.counters["rss_growth_MiB"] = last.rssMiB - first.rssMiB;
