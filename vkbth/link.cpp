@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <new>
 #include <sys/ioctl.h>
 
@@ -40,6 +41,14 @@ VKBTLink* FindLink(const void* handle) {
 // the wall clock neither cuts a read short nor stretches it.
 ULONGLONG Now100ns() { return NxMonotonicTime100ns(); }
 
+// Hands out held bytes, at most wanted; how many.
+DWORD TakeHeld(VKBTLink* link, BYTE* buffer, DWORD wanted) {
+  const DWORD take = std::min(wanted, link->heldEnd - link->heldStart);
+  std::memcpy(buffer, link->held + link->heldStart, take);
+  link->heldStart += take;
+  return take;
+}
+
 DWORD ReadLink(VKBTLink* link, BYTE* buffer, DWORD length, LPDWORD count) {
   *count = 0;
   const ULONGLONG start = Now100ns();
@@ -47,14 +56,31 @@ DWORD ReadLink(VKBTLink* link, BYTE* buffer, DWORD length, LPDWORD count) {
   DWORD error = ERROR_SUCCESS;
   for (;;) {
     ULONG waiting = 0;
-    if (ws::ioctlsocket(link->socket, FIONREAD, &waiting) == SOCKET_ERROR) {
+    if (link->heldStart < link->heldEnd) {
+      const DWORD took = TakeHeld(link, buffer, wanted);
+      *count += took;
+      buffer += took;
+      wanted -= took;
+    } else if (ws::ioctlsocket(link->socket, FIONREAD, &waiting) == SOCKET_ERROR) {
       error = ws::WSAGetLastError();
     } else if (waiting > 0) {
-      // Only bytes already there are asked for, so the receive does not wait.
-      int take = static_cast<int>(std::min<ULONGLONG>({waiting, wanted, INT_MAX}));
-      int got = ws::recv(link->socket, reinterpret_cast<char*>(buffer), take, 0);
+      // Only bytes already there are asked for, so the receive does not wait. When more
+      // wait than the caller wants, the link takes them all (up to its buffer) and hands
+      // out the rest on later reads.
+      const bool hold = waiting > wanted && wanted < sizeof link->held;
+      char* into = hold ? reinterpret_cast<char*>(link->held) : reinterpret_cast<char*>(buffer);
+      const ULONGLONG room = hold ? sizeof link->held : wanted;
+      int take = static_cast<int>(std::min<ULONGLONG>({waiting, room, INT_MAX}));
+      int got = ws::recv(link->socket, into, take, 0);
       if (got == SOCKET_ERROR) {
         error = ws::WSAGetLastError();
+      } else if (hold) {
+        link->heldStart = 0;
+        link->heldEnd = static_cast<DWORD>(got);
+        const DWORD took = TakeHeld(link, buffer, wanted);
+        *count += took;
+        buffer += took;
+        wanted -= took;
       } else {
         *count += static_cast<DWORD>(got);
         buffer += got;
@@ -137,6 +163,7 @@ VKBTLink* ConstructLink(VKBTDeviceInfo* device, VKBTLink** head) {
   AddRefDevice(device);
   link->device = device;
   link->timeout = kDefaultTimeout100ns;
+  link->heldStart = link->heldEnd = 0;
 
   link->head = head;
   link->prev = nullptr;

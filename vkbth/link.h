@@ -23,6 +23,12 @@ struct VKBTLink {
   VKBTLink* prev;
   VKBTLink* next;
   VKBTLink** head;  // the head pointer of the list the link is in
+  // Bytes taken from the socket beyond what a read asked for, handed out first by the
+  // next reads: a caller reading one byte at a time costs two system calls per burst
+  // of the peer's bytes instead of per byte.
+  BYTE held[512];
+  DWORD heldStart;  // the next byte to hand out
+  DWORD heldEnd;  // just past the last held byte
 };
 
 // Builds a link for the device at the front of *head and makes up to two connection

@@ -9,7 +9,11 @@ namespace ordiva {
 
 AcquisitionWorker::AcquisitionWorker(QObject* context, std::function<void()> step)
     : context_(context), step_(std::move(step)) {
-  start(QThread::IdlePriority);
+  // Not IdlePriority: on Linux that is SCHED_IDLE, which runs only when a core has nothing
+  // else to do, so on a busy machine each of the thousand hand-overs a second waited for a
+  // free core and the recorder's bytes piled up on the link. The worker itself takes
+  // almost no CPU time; the steps run on the user-interface thread.
+  start(QThread::LowestPriority);
 }
 
 AcquisitionWorker::~AcquisitionWorker() { Terminate(); }

@@ -1,6 +1,7 @@
-// The acquisition worker: a thread at idle priority that hands one acquisition step after
-// another to the user-interface thread and waits for each, so that steps and button
-// handlers never overlap and only the user-interface thread touches the link and widgets.
+// The acquisition worker: a thread of the lowest ordinary priority that hands one
+// acquisition step after another to the user-interface thread and waits for each, so that
+// steps and button handlers never overlap and only the user-interface thread touches the
+// link and widgets.
 #pragma once
 
 #include <QThread>

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <climits>
 #include <thread>
+#include <vector>
 
 #include "nxtest/btpeer.h"
 #include "nxtest/wait.h"
@@ -252,6 +253,43 @@ TEST_F(LinkTest, AReadIntoMemoryThatCannotBeWrittenTakesNothing) {
 // A recorder switched off or out of range: what it sent before is read, then reads fail
 // with the socket layer's code at once instead of returning empty successes for ever;
 // writes fail too. Both ways of going: a closed end, and a reset one.
+// A one-byte read takes what else waits into the link, and later reads of any size get
+// those bytes first, then the socket's, in the order sent; the peer's end comes after.
+TEST_F(LinkTest, BytesTakenAheadComeFirstAndInOrderWhateverTheReadsSize) {
+  PeerDevice peer(world_.Dir(), kAddress);
+  int fd = -1;
+  HVKBTLINK link = Open(peer, &fd);
+  ASSERT_TRUE(vkbtSetTimeout(link, 3000));  // waiting the limit out would show
+  std::vector<unsigned char> sent(1500);
+  for (size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<unsigned char>(i * 7 % 251);
+  ASSERT_TRUE(bttest::SendAll(fd, sent));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));  // all of it waits on the link
+  std::vector<unsigned char> got;
+  DWORD count = 0;
+  const auto start = Clock::now();
+  auto read = [&](DWORD length) {
+    std::vector<unsigned char> buf(length);
+    EXPECT_TRUE(vkbtRead(link, buf.data(), length, &count)) << GetLastError();
+    EXPECT_EQ(count, length);
+    got.insert(got.end(), buf.begin(), buf.begin() + count);
+  };
+  read(1);  // takes ahead
+  read(3);
+  read(700);  // more than was taken ahead: the rest straight from the socket
+  for (int i = 0; i < 200; ++i) read(1);
+  read(20);
+  close(fd);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  while (got.size() < sent.size()) read(1);
+  EXPECT_TRUE(got == sent) << "every byte once, in the order sent";
+  unsigned char b = 0;
+  EXPECT_FALSE(vkbtRead(link, &b, 1, &count)) << "the end comes after the last byte";
+  EXPECT_EQ(GetLastError(), WSAECONNRESET);
+  EXPECT_EQ(count, 0u);
+  EXPECT_LT(MsSince(start), 2500) << "no read waited for bytes already taken";
+  EXPECT_TRUE(vkbtClose(link));
+}
+
 TEST_F(LinkTest, ALinkWhosePeerWentFailsItsReadsAtOnce) {
   for (bool reset : {false, true}) {
     SCOPED_TRACE(reset ? "reset" : "closed");
