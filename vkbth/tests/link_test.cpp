@@ -250,9 +250,6 @@ TEST_F(LinkTest, AReadIntoMemoryThatCannotBeWrittenTakesNothing) {
   EXPECT_TRUE(vkbtClose(link));
 }
 
-// A recorder switched off or out of range: what it sent before is read, then reads fail
-// with the socket layer's code at once instead of returning empty successes for ever;
-// writes fail too. Both ways of going: a closed end, and a reset one.
 // A one-byte read takes what else waits into the link, and later reads of any size get
 // those bytes first, then the socket's, in the order sent; the peer's end comes after.
 TEST_F(LinkTest, BytesTakenAheadComeFirstAndInOrderWhateverTheReadsSize) {
@@ -290,6 +287,9 @@ TEST_F(LinkTest, BytesTakenAheadComeFirstAndInOrderWhateverTheReadsSize) {
   EXPECT_TRUE(vkbtClose(link));
 }
 
+// A recorder switched off or out of range: what it sent before is read, then reads fail
+// with the socket layer's code at once instead of returning empty successes for ever;
+// writes fail too. Both ways of going: a closed end, and a reset one.
 TEST_F(LinkTest, ALinkWhosePeerWentFailsItsReadsAtOnce) {
   for (bool reset : {false, true}) {
     SCOPED_TRACE(reset ? "reset" : "closed");
