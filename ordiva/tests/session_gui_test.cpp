@@ -215,6 +215,38 @@ TEST_F(SessionGui, TheFocusEnteringThePatientPanelKeepsTheTraces) {
   EXPECT_TRUE(f->BackBuffer().copy(0, 0, drawnUpTo, before.height()) == before) << "what was drawn is still there";
 }
 
+// A window made small (a laptop's screen): the patient panel keeps its controls at their
+// own heights and scrolls up and down, instead of squeezing the fields until their text is
+// cut and the boxes below overlap.
+TEST_F(SessionGui, ASmallWindowScrollsThePatientPanelInsteadOfSqueezingIt) {
+  StartSim();
+  Program program(env_);
+  ASSERT_TRUE(program.Start());
+  ordiva::WorkingWindow* f = program.WorkingWindow();
+  f->resize(1024, 600);
+  ASSERT_TRUE(WaitFor([&] { return f->height() == 600; }));
+  QWidget* panel = f->findChild<QWidget*>("Panel2");
+  std::vector<QWidget*> controls;
+  for (QWidget* w : panel->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+    if (w->isVisible()) controls.push_back(w);
+  ASSERT_GT(controls.size(), 20u);
+  for (QWidget* w : controls) {
+    if (qobject_cast<QLineEdit*>(w) || qobject_cast<QPushButton*>(w)) {
+      EXPECT_GE(w->height(), w->minimumSizeHint().height()) << w->objectName().toStdString() << " squeezed";
+    }
+    EXPECT_LE(w->geometry().right(), panel->width()) << w->objectName().toStdString() << " cut at the right";
+    for (QWidget* other : controls) {
+      if (other != w) {
+        EXPECT_FALSE(w->geometry().intersects(other->geometry()))
+            << w->objectName().toStdString() << " overlaps " << other->objectName().toStdString();
+      }
+    }
+  }
+  QWidget* lastButton = f->Button("Button12");
+  EXPECT_LE(lastButton->geometry().bottom(), panel->height()) << "the last control is within the panel";
+  EXPECT_GT(panel->height(), panel->parentWidget()->height()) << "the panel is taller than what shows of it";
+}
+
 TEST_F(SessionGui, TheIdentityEditsUnlockByDoubleClickAndLockAgainOnApply) {
   StartSim();
   Program program(env_);

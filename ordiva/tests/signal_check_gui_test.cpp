@@ -31,6 +31,10 @@ TEST_P(SignalCheckGui, AnElectrodeOffIsFlaggedOnItsLeadAloneUntilItIsPutBack) {
   ASSERT_TRUE(program_->Start());
   ordiva::WorkingWindow* f = program_->WorkingWindow();
   ASSERT_EQ(f->leads, leads);
+  // The start-up's commands run on the window's thread by design; what is watched here is
+  // the window while the check runs.
+  WaitForQuietStartup(f);
+  if (HasFatalFailure()) return;
   PauseMeter meter;
   auto seconds = [&] { return std::chrono::duration<double>(Clock::now() - started).count(); };
   auto text = [&](int channel) { return Verdict(f, channel)->text(); };

@@ -15,6 +15,7 @@
 #include <QResizeEvent>
 #include <QSpinBox>
 #include <QTimer>
+#include <QScrollArea>
 #include <QVBoxLayout>
 
 #include "about_box.h"
@@ -131,7 +132,15 @@ void WorkingWindow::BuildControls() {
 
   paintBox_ = new TracePaintBox(this, &back_);
 
-  rightPanel_ = named(new QWidget(this), "Panel2", "Panel2");
+  // The right panel scrolls when the window is lower than its controls need (a small
+  // screen, a window made small), instead of squeezing fields until their text is cut
+  // and boxes overlap; tabbing to a control out of sight scrolls it into view.
+  rightScroll_ = new QScrollArea(this);
+  rightScroll_->setFrameShape(QFrame::NoFrame);
+  rightScroll_->setFocusPolicy(Qt::NoFocus);
+  rightScroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  rightScroll_->setWidgetResizable(true);
+  rightPanel_ = named(new QWidget(rightScroll_), "Panel2", "Panel2");
   auto* col = new QVBoxLayout(rightPanel_);
   col->setContentsMargins(6, 4, 6, 4);
   col->setSpacing(2);
@@ -252,6 +261,11 @@ void WorkingWindow::BuildControls() {
   col->addWidget(button(rightPanel_, "Button1", "Закончить", &WorkingWindow::OnFinishClicked));
   col->addStretch(1);
   col->addWidget(button(rightPanel_, "Button12", "Закончить", &WorkingWindow::OnFinishClicked));
+  // The panel scrolls only up and down: it takes the width it is given (as before it
+  // scrolled at all), however much its widest row would like.
+  col->setSizeConstraint(QLayout::SetNoConstraint);
+  rightPanel_->setMinimumWidth(1);
+  rightScroll_->setWidget(rightPanel_);
 
   warning_ = new QLabel(this);
   warning_->setObjectName("Label1");
@@ -298,7 +312,7 @@ int WorkingWindow::TraceHeight() const { return layout_.traceBottom - layout_.tr
 
 void WorkingWindow::Relayout() {
   topPanel_->hide();
-  rightPanel_->hide();
+  rightScroll_->hide();
   const QFontMetrics fm(font());
   static const char* kTop[] = {"Button4", "Button3", "Button2", "Button5", "Button6", "Button7", "Button10", "Button9"};
   const int buttonHeight = Button("Button4")->sizeHint().height();
@@ -307,8 +321,8 @@ void WorkingWindow::Relayout() {
   topPanel_->setGeometry(0, 0, width(), display::kTopPanelHeight);
   for (int i = 0; i < display::kTopButtons; ++i)
     Button(kTop[i])->setGeometry(layout_.buttonLeft[i], layout_.buttonTop, layout_.buttonWidth, buttonHeight);
-  rightPanel_->setGeometry(layout_.rightPanelLeft, layout_.rightPanelTop, layout_.rightPanelWidth,
-                           layout_.rightPanelHeight);
+  rightScroll_->setGeometry(layout_.rightPanelLeft, layout_.rightPanelTop, layout_.rightPanelWidth,
+                            layout_.rightPanelHeight);
   const QRect trace(layout_.traceLeft, layout_.traceTop, layout_.traceRight - layout_.traceLeft, TraceHeight());
   paintBox_->setGeometry(trace);
   if (back_.size() != trace.size()) {
@@ -318,7 +332,7 @@ void WorkingWindow::Relayout() {
   }
   warning_->setGeometry(10, height() - 40, layout_.traceRight - 20, 30);
   topPanel_->show();
-  rightPanel_->show();
+  rightScroll_->show();
   RestartSweep();
   if (worker_) worker_->Resume();
 }

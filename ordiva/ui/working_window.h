@@ -25,6 +25,7 @@ class QBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QScrollArea;
 class QSpinBox;
 class QTimer;
 
@@ -216,6 +217,7 @@ class WorkingWindow : public QWidget {
   AboutBox* aboutBox_ = nullptr;
   std::unique_ptr<AcquisitionWorker> worker_;
   QWidget* topPanel_ = nullptr;
+  QScrollArea* rightScroll_ = nullptr;  // holds rightPanel_
   QWidget* rightPanel_ = nullptr;
   TracePaintBox* paintBox_ = nullptr;
   AccelBox* accelBox_ = nullptr;
